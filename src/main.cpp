@@ -1,0 +1,3 @@
+#include "session/writer_main.h"
+
+int main(int argc, char** argv) { WriterMain::main(argc, argv); }

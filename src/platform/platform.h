@@ -1,0 +1,102 @@
+#pragma once
+
+// The seam between the writer and the operating system. Every other file is
+// portable; each function here has one implementation per system, in
+// platform/linux and platform/macos, and CMake builds exactly one of them.
+// Unless a contract says otherwise, a function that fails throws
+// std::system_error with the system's own text.
+
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <sys/un.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "support/unique_fd.h"
+
+namespace Platform {
+
+// ---- Descriptors ----------------------------------------------------------
+
+// A pipe (read end, write end) with both ends close-on-exec.
+std::pair<UniqueFd, UniqueFd> makePipe();
+
+// Tells the system that `fd` will be read once from start to end.
+void adviseSequential(int fd);
+
+// ---- Channel sockets ------------------------------------------------------
+
+// A new close-on-exec AF_UNIX stream socket on which a lost peer never raises
+// a signal; -1 on failure (errno set).
+int unixStreamSocket();
+
+// Fills `address` for `path`, which the caller has checked to be at most 103
+// bytes, and returns the length to pass to bind and connect.
+socklen_t unixAddress(const char* path, sockaddr_un& address);
+
+// Flags for every send on the channel.
+int sendFlags();
+
+// The effective uid of the process at the other end of a connected Unix
+// socket; nothing when the system cannot tell.
+std::optional<uint32_t> peerUid(int fd);
+
+// ---- Session --------------------------------------------------------------
+
+// Keeps the machine from idle sleep; returns an identifier for the release,
+// 0 when nothing was taken. Never fails the caller.
+uint32_t preventIdleSleep();
+void allowIdleSleep(uint32_t assertion);
+
+// A handler run first at once and then every `period` on a thread of its own
+// until cancelled. It never keeps the process from exiting.
+class RepeatingTimer {
+ public:
+  virtual ~RepeatingTimer() = default;
+  // Stops further firings; a firing already running completes.
+  virtual void cancel() = 0;
+};
+std::unique_ptr<RepeatingTimer> startRepeatingTimer(std::chrono::milliseconds period,
+                                                    std::function<void()> handler);
+
+// ---- Disks ----------------------------------------------------------------
+
+// The mount point of the volume that holds `path`, after resolving symbolic
+// links; throws when the path cannot be resolved.
+std::string volumeOf(const std::string& path);
+
+// The home directory of the user the process runs as; throws when the
+// account or its home directory is unknown.
+std::string currentUserHome();
+
+// An identifier of the attached device behind the whole disk `bsd` that
+// changes whenever another device appears under that name; nothing when there
+// is none or it is 0. The caller has checked the name's form. Never throws.
+std::optional<uint64_t> registryEntryID(const std::string& bsd);
+
+// Opens the raw device node `path` for reading and writing, exclusively
+// locked, without following a final symbolic link, close-on-exec and
+// non-blocking. -1 when it cannot be opened or locked.
+int openRawDevice(const std::string& path);
+
+// True for the file type of a raw device node.
+bool isRawDevice(mode_t mode);
+
+// The logical block size of a device, read straight into `blockSize`; false
+// when the system cannot tell.
+bool readBlockSize(int fd, uint32_t* blockSize);
+
+// The number of `blockSize` blocks of a device; false when unknown.
+bool readBlockCount(int fd, uint32_t blockSize, uint64_t* blockCount);
+
+// Puts an exclusively opened device into blocking mode for the transfer, with
+// reads that reach the medium rather than a cache.
+void prepareForTransfer(int fd);
+
+}  // namespace Platform

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Decodes `bytes` as UTF-8, replacing each maximal ill-formed subsequence
+// (an invalid byte, or a character cut short) with one U+FFFD.
+std::string toValidUtf8(std::string_view bytes);
+
+// The first `count` user-perceived characters (extended grapheme clusters) of
+// valid UTF-8 text; the whole text when it has no more than `count`.
+std::string prefixGraphemes(std::string_view utf8, std::size_t count);
+
+// True when the two texts are canonically equivalent Unicode (equal after
+// NFC). Texts that are not valid UTF-8 compare byte for byte.
+bool canonicallyEqual(std::string_view a, std::string_view b);

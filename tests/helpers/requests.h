@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+#include "records/write_request.h"
+
+// A request that passes validation; tests change one field at a time.
+WriteRequest validRequest();
+
+// The request as the writer's command-line argument.
+std::string requestArgument(const WriteRequest& request);

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "helpers/child_process.h"
+#include "helpers/requests.h"
+#include "records/imager_error.h"
+#include "session/intake.h"
+#include "support/base64.h"
+
+namespace {
+
+// The JSON text of a valid request, padded with blanks to exactly `size` bytes.
+std::string paddedRequest(std::size_t size) {
+  std::string text = nlohmann::json(validRequest()).dump();
+  text.insert(1, size - text.size(), ' ');
+  return text;
+}
+
+std::string intakeOutcome(std::vector<std::string> arguments) {
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  try {
+    Intake::readRequest(static_cast<int>(argv.size()), argv.data());
+    return "accepted";
+  } catch (const ImagerError& error) {
+    return error.what();
+  } catch (const std::exception&) {
+    return "undecodable";
+  }
+}
+
+}  // namespace
+
+TEST(Intake, RefusesCallersAndArgumentsWithTheirMessages) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  const std::string valid = requestArgument(validRequest());
+  EXPECT_EQ(intakeOutcome({"writer", valid}), "accepted");
+  EXPECT_EQ(intakeOutcome({"writer"}), "Administrator authorisation is required.");
+  EXPECT_EQ(intakeOutcome({"writer", valid, valid}), "Administrator authorisation is required.");
+  EXPECT_EQ(intakeOutcome({"writer", valid + "\n"}), "Invalid write request.");
+  EXPECT_EQ(intakeOutcome({"writer", encodeBase64(paddedRequest(16384))}), "accepted");
+  EXPECT_EQ(intakeOutcome({"writer", encodeBase64(paddedRequest(16385))}), "Invalid write request.");
+  EXPECT_EQ(intakeOutcome({"writer", encodeBase64("[1,2]")}), "undecodable");
+  WriteRequest invalid = validRequest();
+  invalid.uid = 0;
+  EXPECT_EQ(intakeOutcome({"writer", requestArgument(invalid)}), "Invalid image owner/path.");
+}
+
+// Every refusal before the channel exists ends the real program with status
+// 1, silently.
+TEST(Intake, WriterExitsSilentlyOnEveryRefusal) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  const std::string valid = requestArgument(validRequest());
+  WriteRequest badTarget = validRequest();
+  badTarget.target.bsd = "disk1s1";
+  WriteRequest badImage = validRequest();
+  badImage.inspection.expanded = 513;
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::optional<uid_t> uid;
+  } cases[] = {
+      {"no argument", {}, std::nullopt},
+      {"two arguments", {valid, valid}, std::nullopt},
+      {"not root", {valid}, 65534},
+      {"not Base64", {"%%%%"}, std::nullopt},
+      {"16385 bytes", {encodeBase64(paddedRequest(16385))}, std::nullopt},
+      {"not JSON", {encodeBase64("{\"version\":")}, std::nullopt},
+      {"bad target", {requestArgument(badTarget)}, std::nullopt},
+      {"bad inspection", {requestArgument(badImage)}, std::nullopt},
+      {"nobody listening", {valid}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv{WRITER_BINARY};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    const ChildResult result = runProcess(argv, c.uid);
+    EXPECT_EQ(result.exitStatus, 1) << c.name;
+    EXPECT_EQ(result.out, "") << c.name;
+    EXPECT_EQ(result.err, "") << c.name;
+  }
+}
