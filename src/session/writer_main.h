@@ -20,4 +20,14 @@ using Job = std::function<void(const WriteRequest&, Cancellation&, const Progres
 // driven without writing a drive.
 [[noreturn]] void serve(int argc, char** argv, const Job& job);
 
+// Sends one event as one JSON line on the non-blocking channel `fd`, waiting
+// out a full socket for at most 3 seconds. Throws the encoder's error (nothing
+// sent) or "Imager disconnected. Writing stopped." (part of the line may have
+// gone). Never closes `fd`.
+void event(int fd, const WriteEvent& event);
+
+// One write job from a validated request to a verified, flushed and closed
+// drive. Polls `cancellation`; sends progress through `progress`.
+void perform(const WriteRequest& request, Cancellation& cancellation, const Progress& progress);
+
 }  // namespace WriterMain
