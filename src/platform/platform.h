@@ -32,8 +32,8 @@ void adviseSequential(int fd);
 
 // ---- Channel sockets ------------------------------------------------------
 
-// A new close-on-exec AF_UNIX stream socket on which a lost peer never raises
-// a signal; -1 on failure (errno set).
+// A new close-on-exec AF_UNIX stream socket; -1 on failure (errno set).
+// Together with sendFlags() on every send, a lost peer never raises a signal.
 int unixStreamSocket();
 
 // Fills `address` for `path`, which the caller has checked to be at most 103
