@@ -55,11 +55,14 @@ uint32_t preventIdleSleep();
 void allowIdleSleep(uint32_t assertion);
 
 // A handler run first at once and then every `period` on a thread of its own
-// until cancelled. It never keeps the process from exiting.
+// until cancelled. It never keeps the process from exiting. Destroying the
+// timer cancels it.
 class RepeatingTimer {
  public:
   virtual ~RepeatingTimer() = default;
-  // Stops further firings; a firing already running completes.
+  // Stops further firings. A firing already running completes first unless
+  // cancel is called from the handler itself; after that the handler never
+  // runs again.
   virtual void cancel() = 0;
 };
 std::unique_ptr<RepeatingTimer> startRepeatingTimer(std::chrono::milliseconds period,
