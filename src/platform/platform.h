@@ -32,8 +32,8 @@ void adviseSequential(int fd);
 
 // ---- Channel sockets ------------------------------------------------------
 
-// A new close-on-exec AF_UNIX stream socket on which a lost peer never raises
-// a signal; -1 on failure (errno set).
+// A new close-on-exec AF_UNIX stream socket; -1 on failure (errno set).
+// Together with sendFlags() on every send, a lost peer never raises a signal.
 int unixStreamSocket();
 
 // Fills `address` for `path`, which the caller has checked to be at most 103
@@ -55,11 +55,14 @@ uint32_t preventIdleSleep();
 void allowIdleSleep(uint32_t assertion);
 
 // A handler run first at once and then every `period` on a thread of its own
-// until cancelled. It never keeps the process from exiting.
+// until cancelled. It never keeps the process from exiting. Destroying the
+// timer cancels it.
 class RepeatingTimer {
  public:
   virtual ~RepeatingTimer() = default;
-  // Stops further firings; a firing already running completes.
+  // Stops further firings. A firing already running completes first unless
+  // cancel is called from the handler itself; after that the handler never
+  // runs again.
   virtual void cancel() = 0;
 };
 std::unique_ptr<RepeatingTimer> startRepeatingTimer(std::chrono::milliseconds period,

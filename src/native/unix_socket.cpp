@@ -1,0 +1,50 @@
+// The two ends of the session channel and the identity of the peer.
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "native/ori.h"
+#include "platform/platform.h"
+#include "support/unique_fd.h"
+
+namespace {
+
+// The longest path that fits the smallest address record we support (104
+// bytes on macOS) with its NUL.
+constexpr size_t kMaximumPathBytes = 103;
+
+int UnixSocket(const char* path, bool listen) {
+  if (path == nullptr || strnlen(path, kMaximumPathBytes + 1) > kMaximumPathBytes) return -1;
+  sockaddr_un address;
+  const socklen_t length = Platform::unixAddress(path, address);
+  UniqueFd fd(Platform::unixStreamSocket());
+  if (!fd) return -1;
+  const auto* generic = reinterpret_cast<const sockaddr*>(&address);
+  if (listen) {
+    if (bind(fd.get(), generic, length) == 0 && ::listen(fd.get(), 1) == 0) return fd.release();
+    return -1;
+  }
+  // An interrupted connect on a Unix socket leaves it unconnected, so it can
+  // simply be tried again.
+  int result;
+  do result = connect(fd.get(), generic, length);
+  while (result != 0 && errno == EINTR);
+  return result == 0 ? fd.release() : -1;
+}
+
+}  // namespace
+
+extern "C" int ori_unix_connect(const char* path) { return UnixSocket(path, false); }
+
+extern "C" int ori_unix_listener(const char* path) { return UnixSocket(path, true); }
+
+extern "C" int ori_peer_uid(int fd, uint32_t* uid) {
+  if (uid == nullptr) return 0;
+  const auto peer = Platform::peerUid(fd);
+  if (!peer) return 0;
+  *uid = *peer;
+  return 1;
+}

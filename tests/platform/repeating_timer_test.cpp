@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/platform.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Waits for `condition` for at most `limit`; the limit only keeps a broken
+// timer from hanging the suite.
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::seconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+}  // namespace
+
+// With an hour's period, only a firing at once can arrive.
+TEST(RepeatingTimer, FiresAtOnce) {
+  std::atomic<int> firings = 0;
+  auto timer = Platform::startRepeatingTimer(std::chrono::hours(1), [&] { ++firings; });
+  EXPECT_TRUE(eventually([&] { return firings == 1; }));
+  timer->cancel();
+  EXPECT_EQ(firings, 1);
+}
+
+TEST(RepeatingTimer, RepeatsUntilCancelled) {
+  std::atomic<int> firings = 0;
+  auto timer = Platform::startRepeatingTimer(5ms, [&] { ++firings; });
+  EXPECT_TRUE(eventually([&] { return firings >= 5; }));
+  timer->cancel();
+  const int afterCancel = firings;
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(firings, afterCancel);
+}
+
+// Once cancel returns the handler's captures may go away.
+TEST(RepeatingTimer, CancelWaitsForARunningFiring) {
+  std::atomic<bool> started = false, finished = false;
+  auto timer = Platform::startRepeatingTimer(std::chrono::hours(1), [&] {
+    started = true;
+    std::this_thread::sleep_for(200ms);
+    finished = true;
+  });
+  ASSERT_TRUE(eventually([&] { return started.load(); }));
+  timer->cancel();
+  EXPECT_TRUE(finished);
+}
+
+TEST(RepeatingTimer, CanBeCancelledFromItsHandler) {
+  std::atomic<int> firings = 0;
+  std::atomic<Platform::RepeatingTimer*> self = nullptr;
+  std::atomic<bool> ready = false;
+  auto timer = Platform::startRepeatingTimer(5ms, [&] {
+    if (!ready) return;
+    ++firings;
+    self.load()->cancel();
+  });
+  self = timer.get();
+  ready = true;
+  EXPECT_TRUE(eventually([&] { return firings == 1; }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(firings, 1);
+}
