@@ -11,6 +11,10 @@
 // The system's disk utility; the program never runs any other.
 inline constexpr const char* kDiskUtility = "/usr/sbin/diskutil";
 
+// Limits of every "info" and "list" run of the disk utility.
+inline constexpr double kDiskQuerySeconds = 15.0;
+inline constexpr int64_t kDiskQueryBytes = 2097152;
+
 // Which disks may be written, established afresh on every call. The
 // `utility` parameters exist for tests; the writer always uses the default.
 namespace DiskInventory {
