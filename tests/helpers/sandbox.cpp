@@ -186,6 +186,13 @@ std::string collect(pid_t pid, int fd) {
 
 }  // namespace
 
+Sandbox privateDevWith(std::vector<SandboxNode> nodes) {
+  Sandbox sandbox;
+  sandbox.privateDev = true;
+  sandbox.nodes = std::move(nodes);
+  return sandbox;
+}
+
 std::string runSandboxed(const Sandbox& sandbox, const std::function<std::string()>& body) {
   std::string root;
   if (!sandbox.volumes.empty() || !sandbox.files.empty()) {

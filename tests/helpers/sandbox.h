@@ -39,6 +39,9 @@ struct Sandbox {
   std::vector<SandboxFile> files;
 };
 
+// A sandbox that only replaces /dev, holding `nodes`.
+Sandbox privateDevWith(std::vector<SandboxNode> nodes);
+
 // Runs `body` in a child set up as `sandbox` says and returns what it
 // returned. With volumes or files the child runs chrooted in a copy of /: an
 // in-memory root holding a bind mount of every top-level host entry. Gives
