@@ -11,6 +11,7 @@
 
 #include "disks/disk_inventory.h"
 #include "helpers/loop_device.h"
+#include "helpers/needs_root.h"
 #include "helpers/sandbox.h"
 #include "native/ori.h"
 
@@ -74,19 +75,22 @@ std::string finalOpenIn(const std::vector<SandboxNode>& nodes, const TargetDisk&
 
 }  // namespace
 
-TEST(FinalOpen, OpensTheConfirmedDriveForDirectBlockingIO) {
+class FinalOpen : public NeedsRoot {};
+class RegistryID : public NeedsRoot {};
+
+TEST_F(FinalOpen, OpensTheConfirmedDriveForDirectBlockingIO) {
   LoopDevice loop(kBytes);
   EXPECT_EQ(finalOpenIn(diskNodes("disk7", loop.device()), targetFor(loop)), "opened 512 8388608");
 }
 
-TEST(FinalOpen, OpensADriveWith4096ByteSectors) {
+TEST_F(FinalOpen, OpensADriveWith4096ByteSectors) {
   LoopDevice loop(kBytes, 4096);
   EXPECT_EQ(finalOpenIn(diskNodes("disk7", loop.device()), targetFor(loop)), "opened 4096 8388608");
   TargetDisk oneBlockShort = targetFor(loop, kBytes - 4096);
   EXPECT_EQ(finalOpenIn(diskNodes("disk7", loop.device()), oneBlockShort), kChanged);
 }
 
-TEST(FinalOpen, RefusesANodeOrDriveThatIsNotTheConfirmedOne) {
+TEST_F(FinalOpen, RefusesANodeOrDriveThatIsNotTheConfirmedOne) {
   LoopDevice loop(kBytes);
   const dev_t device = loop.device();
   const TargetDisk target = targetFor(loop);
@@ -121,7 +125,7 @@ TEST(FinalOpen, RefusesANodeOrDriveThatIsNotTheConfirmedOne) {
   for (const Case& c : cases) EXPECT_EQ(finalOpenIn(c.nodes, c.target), c.expected) << c.name;
 }
 
-TEST(FinalOpen, RefusesADriveReattachedUnderTheSameName) {
+TEST_F(FinalOpen, RefusesADriveReattachedUnderTheSameName) {
   LoopDevice loop(kBytes);
   const TargetDisk confirmed = targetFor(loop);
   loop.reattach();
@@ -130,7 +134,7 @@ TEST(FinalOpen, RefusesADriveReattachedUnderTheSameName) {
   EXPECT_EQ(finalOpenIn(diskNodes("disk7", loop.device()), targetFor(loop)), "opened 512 8388608");
 }
 
-TEST(FinalOpen, RefusesADriveHeldExclusivelyByAnotherProcess) {
+TEST_F(FinalOpen, RefusesADriveHeldExclusivelyByAnotherProcess) {
   LoopDevice loop(kBytes);
   UniqueFd held(open(loop.path().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC));
   ASSERT_TRUE(held);
@@ -139,7 +143,7 @@ TEST(FinalOpen, RefusesADriveHeldExclusivelyByAnotherProcess) {
   EXPECT_EQ(finalOpenIn(diskNodes("disk7", loop.device()), targetFor(loop)), "opened 512 8388608");
 }
 
-TEST(FinalOpen, RefusesANodeAnotherProcessHoldsLocked) {
+TEST_F(FinalOpen, RefusesANodeAnotherProcessHoldsLocked) {
   LoopDevice loop(kBytes);
   const TargetDisk target = targetFor(loop);
   const std::string result =
@@ -163,7 +167,7 @@ TEST(FinalOpen, RefusesANodeAnotherProcessHoldsLocked) {
   EXPECT_EQ(result, kLocked);
 }
 
-TEST(RegistryID, IsTheDiskSequenceOfTheWholeDiskNode) {
+TEST_F(RegistryID, IsTheDiskSequenceOfTheWholeDiskNode) {
   LoopDevice loop(kBytes);
   const std::vector<SandboxNode> nodes = {
       {"disk7", S_IFBLK, loop.device(), ""},

@@ -8,6 +8,7 @@
 #include "disks/disk_inventory.h"
 #include "helpers/fake_disk_utility.h"
 #include "helpers/loop_device.h"
+#include "helpers/needs_root.h"
 #include "helpers/sandbox.h"
 #include "platform/platform.h"
 #include "records/imager_error.h"
@@ -78,7 +79,9 @@ json target(const std::string& bsd, uint64_t registryID, const std::string& bus 
 
 }  // namespace
 
-TEST(InventoryList, ListsWritableExternalDisksAfterProtectingTheSystem) {
+class InventoryList : public NeedsRoot {};
+
+TEST_F(InventoryList, ListsWritableExternalDisksAfterProtectingTheSystem) {
   LoopDevice loop(1 << 20);
   FakeDiskUtility utility(machine());
   const std::string listed = listIn(privateDevWith(diskNodes(4, 2, loop.device())), utility);
@@ -98,7 +101,7 @@ TEST(InventoryList, ListsWritableExternalDisksAfterProtectingTheSystem) {
     EXPECT_EQ(call["fds"].size(), 3u) << call.dump();  // 0, 1 and 2 only
 }
 
-TEST(InventoryList, LeavesOutDisksThatAreNoCandidates) {
+TEST_F(InventoryList, LeavesOutDisksThatAreNoCandidates) {
   LoopDevice loop(1 << 20);
   json description = machine();
   description["wholeDisks"] = {"disk4", "disk5", "disk6", "disk7", "disk8", "disk9"};
@@ -113,7 +116,7 @@ TEST(InventoryList, LeavesOutDisksThatAreNoCandidates) {
             json({target("disk4", loop.diskseq()), target("disk5", loop.diskseq(), "SD")}).dump());
 }
 
-TEST(InventoryList, NeverListsTheDiskOfAProtectedPath) {
+TEST_F(InventoryList, NeverListsTheDiskOfAProtectedPath) {
   LoopDevice loop(1 << 20);
   TempDir image;
   FakeDiskUtility utility(machine());
@@ -124,7 +127,7 @@ TEST(InventoryList, NeverListsTheDiskOfAProtectedPath) {
             json({target("disk5", loop.diskseq(), "SD")}).dump());
 }
 
-TEST(InventoryList, AcceptsAt128WholeDisks) {
+TEST_F(InventoryList, AcceptsAt128WholeDisks) {
   LoopDevice loop(1 << 20);
   json description = machine();
   for (int count : {128, 129}) {
@@ -142,7 +145,7 @@ TEST(InventoryList, AcceptsAt128WholeDisks) {
   }
 }
 
-TEST(InventoryList, FailsWholeOnABadListingOrDisk) {
+TEST_F(InventoryList, FailsWholeOnABadListingOrDisk) {
   LoopDevice loop(1 << 20);
   struct Case {
     const char* name;
@@ -182,7 +185,7 @@ TEST(InventoryList, FailsWholeOnABadListingOrDisk) {
   }
 }
 
-TEST(InventoryList, RunsTheDiskUtilityAtItsFixedPath) {
+TEST_F(InventoryList, RunsTheDiskUtilityAtItsFixedPath) {
   LoopDevice loop(1 << 20);
   json description = machine();
   description["format"] = "binary";
@@ -196,7 +199,7 @@ TEST(InventoryList, RunsTheDiskUtilityAtItsFixedPath) {
 
 // Outside the sandbox "/System/Volumes/Data" does not exist: the inventory
 // fails with the system's error after asking about "/" only.
-TEST(InventoryList, FailsWithThePlatformErrorForAMissingSystemVolume) {
+TEST_F(InventoryList, FailsWithThePlatformErrorForAMissingSystemVolume) {
   struct stat st{};
   if (lstat("/System/Volumes/Data", &st) == 0) GTEST_SKIP() << "the host has the volume";
   json description = machine();

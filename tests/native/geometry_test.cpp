@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "helpers/loop_device.h"
+#include "helpers/needs_root.h"
 #include "native/ori.h"
 #include "support/unique_fd.h"
 
@@ -13,7 +14,9 @@ constexpr uint64_t kUntouched64 = 0xDEADBEEFCAFEF00D;
 
 }  // namespace
 
-TEST(Geometry, ReadsBlockSizeAndCapacityOfADevice) {
+class Geometry : public NeedsRoot {};
+
+TEST_F(Geometry, ReadsBlockSizeAndCapacityOfADevice) {
   for (unsigned sectorSize : {512u, 4096u}) {
     LoopDevice loop(3 << 20, sectorSize);
     UniqueFd fd(open(loop.path().c_str(), O_RDONLY | O_CLOEXEC));
@@ -26,7 +29,7 @@ TEST(Geometry, ReadsBlockSizeAndCapacityOfADevice) {
   }
 }
 
-TEST(Geometry, FailsWithoutTouchingTheCapacityForWhatIsNoDevice) {
+TEST(GeometryOfNonDevices, FailsWithoutTouchingTheCapacity) {
   TempDir dir;
   writeFile(dir.file("file"), std::string(4096, 'x'));
   UniqueFd file(open(dir.file("file").c_str(), O_RDONLY | O_CLOEXEC));

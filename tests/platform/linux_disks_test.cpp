@@ -8,11 +8,14 @@
 #include <cerrno>
 #include <system_error>
 
+#include "helpers/needs_root.h"
 #include "helpers/sandbox.h"
 #include "helpers/temp_dir.h"
 #include "platform/platform.h"
 
-TEST(LinuxPlatform, VolumeOfResolvesLinksAndEscapedMountPoints) {
+class LinuxMounts : public NeedsRoot {};
+
+TEST_F(LinuxMounts, VolumeOfResolvesLinksAndEscapedMountPoints) {
   TempDir dir;
   const std::string mountPoint = dir.file("with space");
   const std::string result = runSandboxed(Sandbox{}, [&] {
