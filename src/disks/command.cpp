@@ -127,7 +127,8 @@ class Run {
     siginfo_t info{};
     // Waits for the end without reaping, so that the pid stays valid for a
     // reader's signal until reapIfExited takes it under the lock.
-    while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    const auto id = static_cast<id_t>(pid_);
+    while (waitid(P_PID, id, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
     }
     reapIfExited();
   }

@@ -28,7 +28,9 @@ namespace DiskInventory {
 UniqueFd openFinal(const TargetDisk& target) {
   const std::string path = "/dev/r" + target.bsd;
   UniqueFd fd(Platform::openRawDevice(path));
-  if (!fd) throw ImagerError::message("Cannot lock the drive. Close apps using it, reconnect it and retry.");
+  if (!fd)
+    throw ImagerError::message(
+        "Cannot lock the drive. Close apps using it, reconnect it and retry.");
   if (!provesIdentity(fd.get(), path, target))
     throw ImagerError::message("Final device identity or capacity changed.");
   Platform::prepareForTransfer(fd.get());

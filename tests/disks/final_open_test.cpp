@@ -180,8 +180,8 @@ TEST_F(RegistryID, IsTheDiskSequenceOfTheWholeDiskNode) {
   };
   const std::string result = runSandboxed(privateDevWith(nodes), [] {
     std::string text;
-    for (const char* name :
-         {"disk7", "DISK7", "disk8", "disk9", "disk10", "disk11", "disk12", "disk123456", "disk7s1"}) {
+    for (const char* name : {"disk7", "DISK7", "disk8", "disk9", "disk10", "disk11", "disk12",
+                             "disk123456", "disk7s1"}) {
       const auto id = DiskInventory::registryID(name);
       text += std::string(name) + "=" + (id ? std::to_string(*id) : "none") + " ";
     }

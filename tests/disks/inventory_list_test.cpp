@@ -65,8 +65,8 @@ std::string listIn(Sandbox sandbox, FakeDiskUtility& utility,
     utility.description()["volumes"][*Platform::volumeOf(Platform::currentUserHome())] = "disk0s3";
     utility.save();
     try {
-      return json(DiskInventory::list(extraPaths, utilityPath.empty() ? utility.path() : utilityPath))
-          .dump();
+      const std::string path = utilityPath.empty() ? utility.path() : utilityPath;
+      return json(DiskInventory::list(extraPaths, path)).dump();
     } catch (const std::exception& error) {
       return std::string("error: ") + error.what();
     }

@@ -119,8 +119,8 @@ TEST(PhysicalStores, PlainBranchYieldsThePhysicalWholeDisk) {
       {"store array with a string",
        {{"APFSPhysicalStores", {store("disk5s1"), "disk5s1"}}, {"ParentWholeDisk", "disk0"}},
        "disk0"},
-      {"stores not an array", {{"APFSPhysicalStores", store("disk5s1")}, {"ParentWholeDisk", "disk0"}},
-       "disk0"},
+      {"stores not an array",
+       {{"APFSPhysicalStores", store("disk5s1")}, {"ParentWholeDisk", "disk0"}}, "disk0"},
   };
   for (const Case& c : cases) EXPECT_EQ(storesOutcome(c.volume), c.expected) << c.name;
 }

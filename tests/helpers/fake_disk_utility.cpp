@@ -31,7 +31,8 @@ std::vector<std::string> FakeDiskUtility::commandLines() const {
   std::vector<std::string> lines;
   for (const auto& call : calls()) {
     std::string line;
-    for (const auto& argument : call["argv"]) line += (line.empty() ? "" : " ") + argument.get<std::string>();
+    for (const auto& argument : call["argv"])
+      line += (line.empty() ? "" : " ") + argument.get<std::string>();
     lines.push_back(line);
   }
   return lines;
