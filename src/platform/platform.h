@@ -6,6 +6,7 @@
 // Unless a contract says otherwise, a function that fails throws
 // std::system_error with the system's own text.
 
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/un.h>
@@ -26,6 +27,12 @@ namespace Platform {
 
 // A pipe (read end, write end) with both ends close-on-exec.
 std::pair<UniqueFd, UniqueFd> makePipe();
+
+// Makes a child started with `attributes` and `actions` inherit no
+// descriptor above 2, whatever its close-on-exec flag says. Call it after the
+// actions that place the child's standard descriptors.
+void inheritOnlyStandardDescriptors(posix_spawnattr_t& attributes,
+                                    posix_spawn_file_actions_t& actions);
 
 // Tells the system that `fd` will be read once from start to end.
 void adviseSequential(int fd);
@@ -71,8 +78,9 @@ std::unique_ptr<RepeatingTimer> startRepeatingTimer(std::chrono::milliseconds pe
 // ---- Disks ----------------------------------------------------------------
 
 // The mount point of the volume that holds `path`, after resolving symbolic
-// links; throws when the path cannot be resolved.
-std::string volumeOf(const std::string& path);
+// links; nothing when no mounted volume holds it. Throws when the path cannot
+// be resolved.
+std::optional<std::string> volumeOf(const std::string& path);
 
 // The home directory of the user the process runs as; throws when the
 // account or its home directory is unknown.
@@ -99,7 +107,9 @@ bool readBlockSize(int fd, uint32_t* blockSize);
 bool readBlockCount(int fd, uint32_t blockSize, uint64_t* blockCount);
 
 // Puts an exclusively opened device into blocking mode for the transfer, with
-// reads that reach the medium rather than a cache.
+// reads that reach the medium rather than a cache (on Linux: O_DIRECT, so
+// every buffer that meets the device must be aligned to 4096 bytes). Throws
+// when the mode cannot be set.
 void prepareForTransfer(int fd);
 
 }  // namespace Platform

@@ -1,0 +1,51 @@
+#include "disks/disk_inventory.h"
+
+#include "disks/candidate.h"
+#include "disks/command.h"
+#include "disks/protected_disks.h"
+#include "platform/platform.h"
+#include "records/imager_error.h"
+#include "support/patterns.h"
+
+namespace {
+
+constexpr std::size_t kMostWholeDisks = 128;
+
+// The identifiers of the external physical whole disks, in listing order.
+std::vector<std::string> externalWholeDisks(const std::string& utility) {
+  const PropertyList listing = PropertyList::parse(Command::run(
+      utility, {"list", "-plist", "external", "physical"}, kDiskQuerySeconds, kDiskQueryBytes));
+  if (!listing.root().isDictionary()) throw ImagerError::message("Invalid system information.");
+  const PlistValue disks = listing.root()["WholeDisks"];
+  if (!disks.isArray() || disks.size() > kMostWholeDisks)
+    throw ImagerError::message("Invalid external drive inventory.");
+  std::vector<std::string> identifiers;
+  for (std::size_t i = 0; i < disks.size(); ++i) {
+    auto identifier = disks.at(i).string();
+    if (!identifier) throw ImagerError::message("Invalid external drive inventory.");
+    identifiers.push_back(std::move(*identifier));
+  }
+  return identifiers;
+}
+
+}  // namespace
+
+namespace DiskInventory {
+
+std::vector<TargetDisk> list(const std::vector<std::string>& extraProtectedPaths,
+                             const std::string& utility) {
+  std::vector<std::string> paths{"/", "/System/Volumes/Data", Platform::currentUserHome()};
+  paths.insert(paths.end(), extraProtectedPaths.begin(), extraProtectedPaths.end());
+  const std::set<std::string> protectedSet = protectedDisks(paths, utility);
+
+  std::vector<TargetDisk> targets;
+  for (const std::string& identifier : externalWholeDisks(utility)) {
+    if (!isShortWholeDiskName(identifier)) throw ImagerError::message("Invalid device identifier.");
+    const DiskInfo disk = info(identifier, utility);
+    if (auto target = candidate(disk, protectedSet, registryID(identifier)))
+      targets.push_back(std::move(*target));
+  }
+  return targets;
+}
+
+}  // namespace DiskInventory

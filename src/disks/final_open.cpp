@@ -1,0 +1,40 @@
+#include <sys/stat.h>
+
+#include "disks/disk_inventory.h"
+#include "native/ori.h"
+#include "platform/platform.h"
+#include "records/imager_error.h"
+#include "support/patterns.h"
+
+namespace {
+
+// The open descriptor is the node at `path`, and that node is the disk the
+// user confirmed: same device, same capacity, same registry entry.
+bool provesIdentity(int fd, const std::string& path, const TargetDisk& target) {
+  struct stat opened{}, named{};
+  if (fstat(fd, &opened) != 0 || lstat(path.c_str(), &named) != 0) return false;
+  if (!Platform::isRawDevice(opened.st_mode) || opened.st_rdev != named.st_rdev) return false;
+  uint32_t blockSize = 0;
+  uint64_t capacity = 0;
+  if (ori_geometry(fd, &blockSize, &capacity) != 1 || capacity != target.capacity) return false;
+  if (!isShortWholeDiskName(target.bsd)) return false;
+  return DiskInventory::registryID(target.bsd) == target.registryID;
+}
+
+}  // namespace
+
+namespace DiskInventory {
+
+UniqueFd openFinal(const TargetDisk& target) {
+  const std::string path = "/dev/r" + target.bsd;
+  UniqueFd fd(Platform::openRawDevice(path));
+  if (!fd)
+    throw ImagerError::message(
+        "Cannot lock the drive. Close apps using it, reconnect it and retry.");
+  if (!provesIdentity(fd.get(), path, target))
+    throw ImagerError::message("Final device identity or capacity changed.");
+  Platform::prepareForTransfer(fd.get());
+  return fd;
+}
+
+}  // namespace DiskInventory

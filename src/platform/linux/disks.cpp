@@ -1,0 +1,111 @@
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "platform/linux/mountinfo.h"
+#include "platform/platform.h"
+#include "support/system_error.h"
+
+namespace Platform {
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(char* p) const { std::free(p); }
+};
+
+std::string resolvedPath(const std::string& path) {
+  std::unique_ptr<char, FreeDeleter> resolved(realpath(path.c_str(), nullptr));
+  if (!resolved) throwSystemError();
+  return resolved.get();
+}
+
+std::string readMountInfo() {
+  std::ifstream in("/proc/self/mountinfo");
+  if (!in) throwSystemError();
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+std::optional<std::string> volumeOf(const std::string& path) {
+  return longestMountPoint(readMountInfo(), resolvedPath(path));
+}
+
+std::string currentUserHome() {
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  int err;
+  while ((err = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
+    buffer.resize(buffer.size() * 2);
+  if (err != 0) throwSystemError(err);
+  if (found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] == '\0')
+    throwSystemError(ENOENT);
+  return found->pw_dir;
+}
+
+std::optional<uint64_t> registryEntryID(const std::string& bsd) {
+  struct stat node{};
+  if (stat(("/dev/" + bsd).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return std::nullopt;
+  // The kernel numbers every disk it attaches and never reuses a number, so
+  // a drive re-attached under the same name comes back with another one.
+  std::ifstream in("/sys/dev/block/" + std::to_string(major(node.st_rdev)) + ":" +
+                   std::to_string(minor(node.st_rdev)) + "/diskseq");
+  uint64_t sequence = 0;
+  if (!(in >> sequence) || sequence == 0) return std::nullopt;
+  return sequence;
+}
+
+int openRawDevice(const std::string& path) {
+  int fd;
+  // O_EXCL on a block device refuses one that is mounted or held exclusively.
+  do {
+    fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_EXCL | O_NOFOLLOW | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  UniqueFd owned(fd);
+  // The lock others take with flock, held as long as the descriptor is open.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return -1;
+  return owned.release();
+}
+
+bool isRawDevice(mode_t mode) { return S_ISBLK(mode); }
+
+bool readBlockSize(int fd, uint32_t* blockSize) {
+  int size = 0;
+  if (ioctl(fd, BLKSSZGET, &size) != 0 || size < 0) return false;
+  *blockSize = static_cast<uint32_t>(size);
+  return true;
+}
+
+bool readBlockCount(int fd, uint32_t blockSize, uint64_t* blockCount) {
+  uint64_t bytes = 0;
+  if (blockSize == 0 || ioctl(fd, BLKGETSIZE64, &bytes) != 0) return false;
+  *blockCount = bytes / blockSize;
+  return true;
+}
+
+void prepareForTransfer(int fd) {
+  // Replacing the status flags clears O_NONBLOCK; O_DIRECT keeps the page
+  // cache out, so the read-back reads the drive and writes cannot run far
+  // ahead of it.
+  if (fcntl(fd, F_SETFL, O_DIRECT) != 0) throwSystemError();
+}
+
+}  // namespace Platform
