@@ -29,8 +29,9 @@ namespace Platform {
 std::pair<UniqueFd, UniqueFd> makePipe();
 
 // Makes a child started with `attributes` and `actions` inherit no
-// descriptor above 2, whatever its close-on-exec flag says. Call it after the
-// actions that place the child's standard descriptors.
+// descriptor above 2, whatever its close-on-exec flag says. Call it last:
+// after the actions that place the child's standard descriptors and after the
+// attributes' flags are set, as it may add a flag of its own.
 void inheritOnlyStandardDescriptors(posix_spawnattr_t& attributes,
                                     posix_spawn_file_actions_t& actions);
 
