@@ -27,7 +27,8 @@ namespace Platform {
 // A pipe (read end, write end) with both ends close-on-exec.
 std::pair<UniqueFd, UniqueFd> makePipe();
 
-// Tells the system that `fd` will be read once from start to end.
+// Tells the system that `fd` will be read once from start to end. Advice
+// only: never fails.
 void adviseSequential(int fd);
 
 // ---- Channel sockets ------------------------------------------------------

@@ -1,0 +1,63 @@
+#include "helpers/scratch_dir.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "helpers/child_process.h"
+#include "support/unique_fd.h"
+
+ScratchDir::ScratchDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "writer-test-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDir::operator/(std::string_view name) const {
+  return path_ + "/" + std::string(name);
+}
+
+void writeFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void patchFile(const std::string& path, uint64_t offset, std::string_view bytes) {
+  const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (!fd || ::pwrite(fd.get(), bytes.data(), bytes.size(), static_cast<off_t>(offset)) !=
+                 static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error("cannot patch " + path);
+}
+
+std::string noiseBytes(std::size_t count, uint32_t seed) {
+  std::mt19937 engine(seed);
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(engine() & 0xFF);
+  return bytes;
+}
+
+void shell(const std::string& command) {
+  const ChildResult result =
+      runProcess({"/bin/sh", "-c", "PATH=/usr/sbin:/usr/bin:/sbin:/bin; export PATH; " + command});
+  if (result.exitStatus != 0)
+    throw std::runtime_error("`" + command + "` failed: " + result.out + result.err);
+}
