@@ -51,8 +51,8 @@ StreamResult stream(const SourceFile& source, const Cancellation& cancel, const 
   int64_t total = 0;
   cancel.check();
   for (;;) {
-    const int64_t count =
-        ori_archive_read(reader.get(), buffer.data(), buffer.size(), message.data(), message.size());
+    const int64_t count = ori_archive_read(reader.get(), buffer.data(), buffer.size(),
+                                           message.data(), message.size());
     if (count < 0) throw message.error();
     if (count == 0) break;
     total += count;

@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr const char* kNotPlainFile = "The image must be an unlocked regular file owned by this user.";
+constexpr const char* kNotPlainFile =
+    "The image must be an unlocked regular file owned by this user.";
 
 UniqueFd openImage(const std::string& path, bool writable) {
   // O_NONBLOCK keeps the read-only open of a FIFO or a device that waits on

@@ -13,7 +13,8 @@ void writeAll(int fd, std::span<const uint8_t> bytes) {
     const ssize_t written = ::write(fd, bytes.data() + offset, bytes.size() - offset);
     if (written < 0 && errno == EINTR) continue;
     // A device that takes nothing would otherwise be asked forever.
-    if (written <= 0) throw ImagerError::message("Writing failed. Check the connection and free space.");
+    if (written <= 0)
+      throw ImagerError::message("Writing failed. Check the connection and free space.");
     offset += static_cast<std::size_t>(written);
   }
 }

@@ -5,10 +5,14 @@
 
 const char* packingName(Packing packing) {
   switch (packing) {
-    case Packing::Raw: return "raw";
-    case Packing::Gzip: return "gzip";
-    case Packing::Xz: return "xz";
-    case Packing::Zip: return "zip";
+    case Packing::Raw:
+      return "raw";
+    case Packing::Gzip:
+      return "gzip";
+    case Packing::Xz:
+      return "xz";
+    case Packing::Zip:
+      return "zip";
   }
   return "?";
 }

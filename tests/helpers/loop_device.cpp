@@ -22,7 +22,8 @@ void fillBacking(const std::string& path, uint64_t bytes, uint8_t fill) {
   if (!fd) fail("create backing file");
   const std::vector<uint8_t> block(1 << 16, fill);
   for (uint64_t at = 0; at < bytes; at += block.size()) {
-    const std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(block.size(), bytes - at));
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<uint64_t>(block.size(), bytes - at));
     if (::pwrite(fd.get(), block.data(), count, static_cast<off_t>(at)) !=
         static_cast<ssize_t>(count))
       fail("fill backing file");

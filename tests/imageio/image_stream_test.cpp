@@ -66,8 +66,7 @@ class ImageStreamTest : public ::testing::Test {
   std::string seen;
 };
 
-class StreamEveryPacking : public ImageStreamTest,
-                           public ::testing::WithParamInterface<Packing> {};
+class StreamEveryPacking : public ImageStreamTest, public ::testing::WithParamInterface<Packing> {};
 
 TEST_P(StreamEveryPacking, YieldsTheExpandedImageAndItsDigest) {
   const std::string bytes = noiseBytes(3 * kMiB + 1536, 9);
@@ -130,7 +129,8 @@ TEST_F(ImageStreamTest, ReaderFailuresCarryTheReadersMessage) {
     ASSERT_FALSE(expected.empty()) << c.what;
     EXPECT_EQ(failure(c.path), expected) << c.what;
   }
-  EXPECT_EQ(readerMessage(dir / "two.zip"), "The image archive contains more than one regular file.");
+  EXPECT_EQ(readerMessage(dir / "two.zip"),
+            "The image archive contains more than one regular file.");
 }
 
 TEST_F(ImageStreamTest, CancellationLetsTheCurrentChunkComplete) {

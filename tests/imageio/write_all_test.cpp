@@ -48,7 +48,8 @@ struct Pipe {
 // count otherwise. A one-page pipe that is drained only a little at a time
 // makes both happen.
 TEST(WriteAll, GoesOnAfterSignalsAndShortWrites) {
-  struct sigaction handler {}, previous{};
+  struct sigaction handler {
+  }, previous{};
   handler.sa_handler = countSignal;  // no SA_RESTART: interrupted writes return
   ASSERT_EQ(::sigaction(SIGUSR1, &handler, &previous), 0);
   Pipe pipe;

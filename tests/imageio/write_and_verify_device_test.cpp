@@ -62,8 +62,11 @@ TEST_P(WriteAndVerifyDeviceTest, WritesPadsAndVerifiesThroughDirectIO) {
       {1536, {}, {1536}, {1536}, {1536}},
       {kMiB + 512, {kMiB}, {kMiB, kMiB + 512}, {kMiB, kMiB + 512}, {kMiB, kMiB + 512}},
       {2 * kMiB, {kMiB, 2 * kMiB}, {kMiB, 2 * kMiB}, {kMiB, 2 * kMiB}, {kMiB, 2 * kMiB}},
-      {3 * kMiB - 512, {kMiB, 2 * kMiB, 3 * kMiB - 4096}, {kMiB, 2 * kMiB, 3 * kMiB - 512},
-       {kMiB, 2 * kMiB, 3 * kMiB - 512}, {kMiB, 2 * kMiB, 3 * kMiB - 512}},
+      {3 * kMiB - 512,
+       {kMiB, 2 * kMiB, 3 * kMiB - 4096},
+       {kMiB, 2 * kMiB, 3 * kMiB - 512},
+       {kMiB, 2 * kMiB, 3 * kMiB - 512},
+       {kMiB, 2 * kMiB, 3 * kMiB - 512}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("image of " + std::to_string(c.size));

@@ -80,7 +80,11 @@ TEST_F(WriteAndVerifyFileTest, WritesWholeBlocksAndPadsTheLast) {
       {kMiB + 512, 4096, {kMiB}, {kMiB, kMiB + 512}, 2},
       {2 * kMiB, 512, {kMiB, 2 * kMiB}, {kMiB, 2 * kMiB}, 2},
       {1536, 512, {1536}, {1536}, 1},
-      {3 * kMiB - 1024, 2048, {kMiB, 2 * kMiB, 3 * kMiB - 2048}, {kMiB, 2 * kMiB, 3 * kMiB - 1024}, 4},
+      {3 * kMiB - 1024,
+       2048,
+       {kMiB, 2 * kMiB, 3 * kMiB - 2048},
+       {kMiB, 2 * kMiB, 3 * kMiB - 1024},
+       4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("image " + std::to_string(c.size) + ", block " + std::to_string(c.blockSize));
@@ -97,7 +101,8 @@ TEST_F(WriteAndVerifyFileTest, WritesWholeBlocksAndPadsTheLast) {
     EXPECT_EQ(attempt.completed("verifying"), c.verifying);
     EXPECT_EQ(writes, c.writes);
     const std::string after = readFile(target);
-    const auto padded = static_cast<std::size_t>((c.size + c.blockSize - 1) / c.blockSize * c.blockSize);
+    const auto padded =
+        static_cast<std::size_t>((c.size + c.blockSize - 1) / c.blockSize * c.blockSize);
     EXPECT_EQ(after.substr(0, confirmed.expanded.size()), confirmed.expanded);
     EXPECT_EQ(after.substr(confirmed.expanded.size(), padded - confirmed.expanded.size()),
               std::string(padded - confirmed.expanded.size(), '\0'));
@@ -157,30 +162,63 @@ TEST_F(WriteAndVerifyFileTest, SourceChangesAreCaughtAtEveryPass) {
     bool written;  // whether changed data reaches the device
   };
   const Case cases[] = {
-      {"byte changed before the call", [&](ConfirmedImage&) { patchSource(100); }, {},
-       "Source image changed. Select it again.", false},
-      {"stored size differs", [](ConfirmedImage& c) { c.inspection.bytes += 512; }, {},
-       "Source image changed. Select it again.", false},
-      {"digest in capitals", [](ConfirmedImage& c) {
+      {"byte changed before the call",
+       [&](ConfirmedImage&) { patchSource(100); },
+       {},
+       "Source image changed. Select it again.",
+       false},
+      {"stored size differs",
+       [](ConfirmedImage& c) { c.inspection.bytes += 512; },
+       {},
+       "Source image changed. Select it again.",
+       false},
+      {"digest in capitals",
+       [](ConfirmedImage& c) {
          for (char& ch : c.inspection.sha256) ch = static_cast<char>(std::toupper(ch));
-       }, {}, "Source image changed. Select it again.", false},
-      {"expanded digest differs", [](ConfirmedImage& c) { c.inspection.expandedSHA256[0] ^= 1; },
-       {}, "Expanded image changed.", false},
-      {"byte changed after the re-hash", {},
-       [&](const WriteEvent& e) { if (isLastOf(e, "checking")) patchSource(kMiB + 7); },
-       "Expanded image changed.", false},
-      {"grown during the inspection", {},
-       [&](const WriteEvent& e) { if (e.stage == "inspecting" && e.completed == kMiB) appendSource(512); },
-       "Expanded image changed.", false},
-      {"byte changed while writing", {},
-       [&](const WriteEvent& e) { if (isFirstWrite(e)) patchSource(kMiB + 7); },
-       "Source changed during writing.", true},
-      {"unaligned tail while writing", {},
-       [&](const WriteEvent& e) { if (isFirstWrite(e)) appendSource(100); },
-       "The image is empty or is not a sector-aligned disk image.", false},
-      {"a block more while writing", {},
-       [&](const WriteEvent& e) { if (isFirstWrite(e)) appendSource(512); },
-       "Expanded image is larger than expected.", false},
+       },
+       {},
+       "Source image changed. Select it again.",
+       false},
+      {"expanded digest differs",
+       [](ConfirmedImage& c) { c.inspection.expandedSHA256[0] ^= 1; },
+       {},
+       "Expanded image changed.",
+       false},
+      {"byte changed after the re-hash",
+       {},
+       [&](const WriteEvent& e) {
+         if (isLastOf(e, "checking")) patchSource(kMiB + 7);
+       },
+       "Expanded image changed.",
+       false},
+      {"grown during the inspection",
+       {},
+       [&](const WriteEvent& e) {
+         if (e.stage == "inspecting" && e.completed == kMiB) appendSource(512);
+       },
+       "Expanded image changed.",
+       false},
+      {"byte changed while writing",
+       {},
+       [&](const WriteEvent& e) {
+         if (isFirstWrite(e)) patchSource(kMiB + 7);
+       },
+       "Source changed during writing.",
+       true},
+      {"unaligned tail while writing",
+       {},
+       [&](const WriteEvent& e) {
+         if (isFirstWrite(e)) appendSource(100);
+       },
+       "The image is empty or is not a sector-aligned disk image.",
+       false},
+      {"a block more while writing",
+       {},
+       [&](const WriteEvent& e) {
+         if (isFirstWrite(e)) appendSource(512);
+       },
+       "Expanded image is larger than expected.",
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -217,20 +255,31 @@ TEST_F(WriteAndVerifyFileTest, ReadBackFindsWhatTheDeviceReallyHolds) {
     Totals verifying;
   };
   const Case cases[] = {
-      {"a byte of the image differs", 2 * kMiB, 512,
-       [&](const WriteEvent& e) { if (isLastOf(e, "writing")) patchFile(target, 300, "\x01"); },
-       "USB verification failed. Do not use this drive to install.", {kMiB, 2 * kMiB}},
-      {"a padding byte is not zero", kMiB + 512, 4096,
+      {"a byte of the image differs",
+       2 * kMiB,
+       512,
+       [&](const WriteEvent& e) {
+         if (isLastOf(e, "writing")) patchFile(target, 300, "\x01");
+       },
+       "USB verification failed. Do not use this drive to install.",
+       {kMiB, 2 * kMiB}},
+      {"a padding byte is not zero",
+       kMiB + 512,
+       4096,
        [&](const WriteEvent& e) {
          if (e.stage == "verifying" && e.completed == kMiB) patchFile(target, kMiB + 4095, "\x01");
        },
-       "USB padding verification failed.", {kMiB}},
-      {"the device ends early", 2 * kMiB, 512,
+       "USB padding verification failed.",
+       {kMiB}},
+      {"the device ends early",
+       2 * kMiB,
+       512,
        [&](const WriteEvent& e) {
          if (isLastOf(e, "writing") && ::truncate(target.c_str(), kMiB + kMiB / 2) != 0)
            throw std::runtime_error("truncate failed");
        },
-       "USB read-back failed.", {kMiB}},
+       "USB read-back failed.",
+       {kMiB}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -1,5 +1,3 @@
-#include "native/ori.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,6 +8,7 @@
 
 #include "helpers/image_files.h"
 #include "helpers/scratch_dir.h"
+#include "native/ori.h"
 #include "support/unique_fd.h"
 
 namespace {
@@ -45,7 +44,7 @@ TEST_F(OriArchiveTest, MessageIsCopiedWithSnprintfRules) {
   };
   const Case cases[] = {
       {1024, kNoRegularFile},
-      {sizeof kNoRegularFile, kNoRegularFile},             // exactly fits with its NUL
+      {sizeof kNoRegularFile, kNoRegularFile},  // exactly fits with its NUL
       {sizeof kNoRegularFile - 1, std::string(kNoRegularFile, sizeof kNoRegularFile - 2)},
       {10, "The image"},
       {1, ""},
