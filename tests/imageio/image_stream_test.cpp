@@ -108,6 +108,8 @@ TEST_F(ImageStreamTest, ReaderFailuresCarryTheReadersMessage) {
   const std::string bytes = noiseBytes(3 * kMiB, 12);
   const std::string gzip = readFile(pack(raw(bytes), Packing::Gzip));
   const std::string xz = readFile(pack(raw(bytes, "other.img"), Packing::Xz));
+  std::string corruptGzip = gzip;
+  corruptGzip[10] = '\x07';  // the first deflate block has the reserved type
   std::string corruptXz = xz;
   corruptXz[xz.size() / 2] = static_cast<char>(corruptXz[xz.size() / 2] ^ 0xFF);
   writeFile(dir / "one.img", "a");
@@ -119,6 +121,7 @@ TEST_F(ImageStreamTest, ReaderFailuresCarryTheReadersMessage) {
     std::string path;
   } cases[] = {
       {"truncated gzip", raw(gzip.substr(0, gzip.size() / 2), "cut.gz")},
+      {"corrupt gzip", raw(corruptGzip, "corrupt.gz")},
       {"truncated xz", raw(xz.substr(0, xz.size() / 2), "cut.xz")},
       {"corrupt xz", raw(corruptXz, "corrupt.xz")},
       {"empty file", raw("", "empty.img")},

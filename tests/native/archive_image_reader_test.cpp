@@ -66,14 +66,6 @@ TEST_P(EveryPacking, DescriptorYieldsTheRawImageThenFinishes) {
   EXPECT_EQ(error, "untouched");
 }
 
-TEST_P(EveryPacking, WidePathYieldsTheRawImageThenFinishes) {
-  std::string error;
-  const std::filesystem::path path = pack(rawImage(), GetParam());
-  ASSERT_TRUE(reader.Open(path.wstring(), std::nullopt, &error)) << error;
-  EXPECT_EQ(readPayload(reader), image());
-  EXPECT_TRUE(reader.Finish(&error)) << error;
-}
-
 INSTANTIATE_TEST_SUITE_P(Images, EveryPacking,
                          ::testing::Values(Packing::Raw, Packing::Gzip, Packing::Xz, Packing::Zip),
                          [](const auto& param) { return std::string(packingName(param.param)); });
@@ -178,28 +170,12 @@ TEST_F(ArchiveImageReaderTest, OpeningAgainStartsOver) {
   EXPECT_EQ(readPayload(reader), image());
 }
 
-// Cut short or damaged: the failure carries the library's own text.
-TEST_F(ArchiveImageReaderTest, DamagedStreamsFailWithTheLibraryText) {
-  const std::string raw = rawImage();
-  for (const Packing packing : {Packing::Gzip, Packing::Xz}) {
-    const std::string whole = readFile(pack(raw, packing));
-    for (const std::string& damaged :
-         {whole.substr(0, whole.size() / 2), whole.substr(0, 100) + std::string(2000, '\x55')}) {
-      writeFile(dir / "damaged", damaged);
-      std::string error, buffer(1048576, '\0');
-      ArchiveImageReader fresh;
-      const UniqueFd fd = openRead(dir / "damaged");
-      bool failed = !fresh.OpenDescriptor(fd.get(), std::nullopt, &error);
-      while (!failed) {
-        const int64_t count = fresh.Read(buffer.data(), buffer.size(), &error);
-        failed = count < 0;
-        if (count == 0) failed = !fresh.Finish(&error);
-        if (count == 0) break;
-      }
-      EXPECT_TRUE(failed) << packingName(packing);
-      EXPECT_FALSE(error.empty()) << packingName(packing);
-    }
-  }
+TEST_F(ArchiveImageReaderTest, WidePathYieldsTheImage) {
+  std::string error;
+  const std::filesystem::path path = pack(rawImage(), Packing::Gzip);
+  ASSERT_TRUE(reader.Open(path.wstring(), std::nullopt, &error)) << error;
+  EXPECT_EQ(readPayload(reader), image());
+  EXPECT_TRUE(reader.Finish(&error)) << error;
 }
 
 TEST_F(ArchiveImageReaderTest, MissingFileFailsToOpen) {
