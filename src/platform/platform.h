@@ -35,7 +35,8 @@ std::pair<UniqueFd, UniqueFd> makePipe();
 void inheritOnlyStandardDescriptors(posix_spawnattr_t& attributes,
                                     posix_spawn_file_actions_t& actions);
 
-// Tells the system that `fd` will be read once from start to end.
+// Tells the system that `fd` will be read once from start to end. Advice
+// only: never fails.
 void adviseSequential(int fd);
 
 // ---- Channel sockets ------------------------------------------------------
