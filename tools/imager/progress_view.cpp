@@ -24,7 +24,9 @@ std::string clock(double seconds) {
 
 void ProgressView::show(const std::string& stage, int64_t completed, int64_t total) {
   const auto now = std::chrono::steady_clock::now();
-  if (stage != stage_) startStage(stage);
+  // A stage that starts over (the image is hashed twice) is a new pass.
+  if (stage != stage_ || completed < completed_) startStage(stage);
+  completed_ = completed;
   const double seconds = std::chrono::duration<double>(now - started_).count();
   if (!terminal_) return printMilestone(completed, total);
   // Redraw at most ten times a second, and always at the end of a stage.

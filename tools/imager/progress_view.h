@@ -24,6 +24,7 @@ class ProgressView {
   std::string stage_;
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point drawn_;
+  int64_t completed_ = 0;
   int lastQuarter_ = -1;
   bool lineOpen_ = false;
 };
