@@ -57,16 +57,20 @@ pid_t spawn(const std::string& executable, const std::vector<std::string>& argum
   SpawnSettings settings;
   check(posix_spawn_file_actions_adddup2(&settings.actions_, out, STDOUT_FILENO));
   check(posix_spawn_file_actions_adddup2(&settings.actions_, err, STDERR_FILENO));
-  Platform::inheritOnlyStandardDescriptors(settings.attributes_, settings.actions_);
   // A mask or an ignored signal of ours must not keep the child from being
   // terminated on time.
   sigset_t none, all;
   sigemptyset(&none);
   sigfillset(&all);
+  // These two always keep their default action, and asking for it anyway is
+  // refused by some systems.
+  sigdelset(&all, SIGKILL);
+  sigdelset(&all, SIGSTOP);
   check(posix_spawnattr_setsigmask(&settings.attributes_, &none));
   check(posix_spawnattr_setsigdefault(&settings.attributes_, &all));
   check(posix_spawnattr_setflags(&settings.attributes_,
                                  POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
+  Platform::inheritOnlyStandardDescriptors(settings.attributes_, settings.actions_);
 
   std::vector<char*> argv{const_cast<char*>(executable.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));

@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "native/ori.h"
@@ -27,12 +26,9 @@ int UnixSocket(const char* path, bool listen) {
     if (bind(fd.get(), generic, length) == 0 && ::listen(fd.get(), 1) == 0) return fd.release();
     return -1;
   }
-  // An interrupted connect on a Unix socket leaves it unconnected, so it can
-  // simply be tried again.
-  int result;
-  do result = connect(fd.get(), generic, length);
-  while (result != 0 && errno == EINTR);
-  return result == 0 ? fd.release() : -1;
+  // No retry, not even after EINTR: on BSD systems an interrupted connect
+  // goes on in the background and a second one fails with EALREADY.
+  return connect(fd.get(), generic, length) == 0 ? fd.release() : -1;
 }
 
 }  // namespace

@@ -29,12 +29,14 @@ namespace Platform {
 std::pair<UniqueFd, UniqueFd> makePipe();
 
 // Makes a child started with `attributes` and `actions` inherit no
-// descriptor above 2, whatever its close-on-exec flag says. Call it after the
-// actions that place the child's standard descriptors.
+// descriptor above 2, whatever its close-on-exec flag says. Call it last:
+// after the actions that place the child's standard descriptors and after the
+// attributes' flags are set, as it may add a flag of its own.
 void inheritOnlyStandardDescriptors(posix_spawnattr_t& attributes,
                                     posix_spawn_file_actions_t& actions);
 
-// Tells the system that `fd` will be read once from start to end.
+// Tells the system that `fd` will be read once from start to end. Advice
+// only: never fails.
 void adviseSequential(int fd);
 
 // ---- Channel sockets ------------------------------------------------------

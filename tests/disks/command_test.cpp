@@ -112,7 +112,7 @@ TEST(Command, TimesOutAtTheDeadline) {
 // with the child reaped.
 TEST(Command, KillsAChildThatIgnoresTerminate) {
   TempDir dir;
-  const std::string pidFile = dir.file("pid");
+  const std::string pidFile = (dir / "pid");
   EXPECT_EQ(outcome("echo $$ > " + pidFile + "; trap '' TERM; exec sleep 30", 1000, 0.3),
             "error: " + kTooMuch);
   const pid_t pid = std::stoi(readFile(pidFile));
@@ -124,7 +124,7 @@ TEST(Command, KillsAChildThatIgnoresTerminate) {
 // the deadline.
 TEST(Command, DoesNotWaitForADescendantHoldingThePipe) {
   TempDir dir;
-  const std::string pidFile = dir.file("pid");
+  const std::string pidFile = (dir / "pid");
   EXPECT_EQ(outcome("sleep 30 & echo $! > " + pidFile + "; echo parent done", 1000, 0.5),
             "error: " + kTooMuch);
   kill(std::stoi(readFile(pidFile)), SIGKILL);
@@ -156,11 +156,11 @@ TEST(Command, ChildInheritsNoDescriptorButTheStandardOnes) {
 
 TEST(Command, AProgramThatCannotStartGivesTheSystemError) {
   TempDir dir;
-  writeFile(dir.file("not-executable"), "#!/bin/sh\n", 0644);
+  writeFile((dir / "not-executable"), "#!/bin/sh\n", 0644);
   struct Case {
     std::string path;
     int err;
-  } cases[] = {{dir.file("missing"), ENOENT}, {dir.file("not-executable"), EACCES}};
+  } cases[] = {{(dir / "missing"), ENOENT}, {(dir / "not-executable"), EACCES}};
   for (const Case& c : cases) {
     try {
       Command::run(c.path, {}, 15.0, 1000);

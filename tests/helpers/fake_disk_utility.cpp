@@ -2,10 +2,10 @@
 
 #include <sstream>
 
-FakeDiskUtility::FakeDiskUtility(nlohmann::json description) : wrapper_(dir_.file("diskutil")) {
+FakeDiskUtility::FakeDiskUtility(nlohmann::json description) : wrapper_((dir_ / "diskutil")) {
   writeFile(wrapper_,
             "#!/bin/sh\nexec python3 '" WRITER_TEST_DATA "/fake_diskutil' --state '" +
-                dir_.file("state.json") + "' \"$@\"\n",
+                (dir_ / "state.json") + "' \"$@\"\n",
             0755);
   describe(std::move(description));
 }
@@ -16,13 +16,13 @@ void FakeDiskUtility::describe(nlohmann::json description) {
 }
 
 void FakeDiskUtility::save() {
-  description_["log"] = dir_.file("calls.jsonl");
-  writeFile(dir_.file("state.json"), description_.dump());
+  description_["log"] = (dir_ / "calls.jsonl");
+  writeFile((dir_ / "state.json"), description_.dump());
 }
 
 std::vector<nlohmann::json> FakeDiskUtility::calls() const {
   std::vector<nlohmann::json> calls;
-  std::istringstream lines(readFile(dir_.file("calls.jsonl")));
+  std::istringstream lines(readFile((dir_ / "calls.jsonl")));
   for (std::string line; std::getline(lines, line);) calls.push_back(nlohmann::json::parse(line));
   return calls;
 }

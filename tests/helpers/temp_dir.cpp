@@ -1,16 +1,21 @@
 #include "helpers/temp_dir.h"
 
-#include <stdlib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
+#include "helpers/child_process.h"
+#include "support/unique_fd.h"
+
 TempDir::TempDir() {
-  char pattern[] = "/tmp/writer-test-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  std::string pattern = (std::filesystem::temp_directory_path() / "writer-test-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
 
@@ -19,16 +24,42 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-void writeFile(const std::string& path, const std::string& contents, unsigned mode) {
+std::string TempDir::operator/(std::string_view name) const {
+  return path_ + "/" + std::string(name);
+}
+
+void writeFile(const std::string& path, std::string_view bytes, unsigned mode) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out || chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
+  if (!out || ::chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
 }
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void patchFile(const std::string& path, uint64_t offset, std::string_view bytes) {
+  const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (!fd || ::pwrite(fd.get(), bytes.data(), bytes.size(), static_cast<off_t>(offset)) !=
+                 static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error("cannot patch " + path);
+}
+
+std::string noiseBytes(std::size_t count, uint32_t seed) {
+  std::mt19937 engine(seed);
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(engine() & 0xFF);
+  return bytes;
+}
+
+void shell(const std::string& command) {
+  const ChildResult result =
+      runProcess({"/bin/sh", "-c", "PATH=/usr/sbin:/usr/bin:/sbin:/bin; export PATH; " + command});
+  if (result.exitStatus != 0)
+    throw std::runtime_error("`" + command + "` failed: " + result.out + result.err);
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
-// A fresh directory under /tmp, removed with everything in it on destruction.
+// A fresh directory under the system's temporary directory, removed with all
+// it holds when the object goes.
 class TempDir {
  public:
   TempDir();
@@ -11,13 +15,22 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // `path()` + "/" + `name`.
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  // The path of `name` inside the directory.
+  std::string operator/(std::string_view name) const;
 
  private:
   std::string path_;
 };
 
-// Writes `contents` to `path`, replacing it, with the given mode.
-void writeFile(const std::string& path, const std::string& contents, unsigned mode = 0644);
+// Whole-file helpers; they throw std::runtime_error on failure.
+void writeFile(const std::string& path, std::string_view bytes, unsigned mode = 0644);
 std::string readFile(const std::string& path);
+// Writes `bytes` at `offset` of an existing file or device without truncating.
+void patchFile(const std::string& path, uint64_t offset, std::string_view bytes);
+
+// Reproducible bytes that do not compress.
+std::string noiseBytes(std::size_t count, uint32_t seed);
+
+// Runs `command` with /bin/sh and a standard PATH; throws with its output
+// when it does not exit with 0.
+void shell(const std::string& command);

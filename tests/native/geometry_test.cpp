@@ -31,8 +31,8 @@ TEST_F(Geometry, ReadsBlockSizeAndCapacityOfADevice) {
 
 TEST(GeometryOfNonDevices, FailsWithoutTouchingTheCapacity) {
   TempDir dir;
-  writeFile(dir.file("file"), std::string(4096, 'x'));
-  UniqueFd file(open(dir.file("file").c_str(), O_RDONLY | O_CLOEXEC));
+  writeFile((dir / "file"), std::string(4096, 'x'));
+  UniqueFd file(open((dir / "file").c_str(), O_RDONLY | O_CLOEXEC));
   int ends[2];
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
   UniqueFd readEnd(ends[0]), writeEnd(ends[1]);

@@ -17,15 +17,15 @@ class LinuxMounts : public NeedsRoot {};
 
 TEST_F(LinuxMounts, VolumeOfResolvesLinksAndEscapedMountPoints) {
   TempDir dir;
-  const std::string mountPoint = dir.file("with space");
+  const std::string mountPoint = (dir / "with space");
   const std::string result = runSandboxed(Sandbox{}, [&] {
     if (mkdir(mountPoint.c_str(), 0755) != 0 ||
         mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, nullptr) != 0 ||
         mkdir((mountPoint + "/inner").c_str(), 0755) != 0 ||
-        symlink((mountPoint + "/inner").c_str(), dir.file("link").c_str()) != 0)
+        symlink((mountPoint + "/inner").c_str(), (dir / "link").c_str()) != 0)
       return std::string("setup failed");
     return Platform::volumeOf(mountPoint + "/inner").value_or("none") + "|" +
-           Platform::volumeOf(dir.file("link")).value_or("none") + "|" +
+           Platform::volumeOf((dir / "link")).value_or("none") + "|" +
            Platform::volumeOf(mountPoint).value_or("none");
   });
   EXPECT_EQ(result, mountPoint + "|" + mountPoint + "|" + mountPoint);

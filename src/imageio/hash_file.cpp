@@ -1,0 +1,37 @@
+#include <unistd.h>
+
+#include "imageio/aligned_buffer.h"
+#include "imageio/image_io.h"
+#include "imageio/sha256.h"
+#include "platform/platform.h"
+#include "records/image_limits.h"
+#include "records/imager_error.h"
+
+namespace ImageIO {
+
+std::string hashFile(const SourceFile& source, const Cancellation& cancel,
+                     const HashProgress& progress) {
+  const int fd = source.fd();
+  if (::lseek(fd, 0, SEEK_SET) != 0) throw ImagerError::message("Cannot seek the image.");
+  Platform::adviseSequential(fd);
+
+  Sha256 hash;
+  AlignedBuffer buffer(kChunkBytes);
+  int64_t total = 0;
+  for (;;) {
+    cancel.check();
+    const ssize_t count = ::read(fd, buffer.data(), buffer.size());
+    if (count == 0) break;
+    if (count < 0) throw ImagerError::message("Cannot read the image file.");
+    total += count;
+    if (total > kMaximumImageBytes) throw ImagerError::message("Image exceeds the supported size.");
+    hash.update(buffer.data(), static_cast<std::size_t>(count));
+    progress(total);
+  }
+  // A file that grew or shrank since it was opened is refused even when its
+  // new content hashes cleanly.
+  if (total < 1 || total != source.size()) throw ImagerError::message("Image changed or is empty.");
+  return hex(hash.finish());
+}
+
+}  // namespace ImageIO

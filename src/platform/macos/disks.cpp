@@ -1,0 +1,135 @@
+#include <CoreFoundation/CoreFoundation.h>
+#include <IOKit/IOKitLib.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/disk.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <type_traits>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/system_error.h"
+
+namespace Platform {
+
+static_assert((O_RDWR | O_NONBLOCK | O_EXLOCK | O_NOFOLLOW | O_CLOEXEC) == 0x1000126);
+static_assert(DKIOCGETBLOCKSIZE == 0x40046418 && DKIOCGETBLOCKCOUNT == 0x40086419);
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(char* p) const { std::free(p); }
+};
+
+struct CFReleaser {
+  void operator()(CFTypeRef object) const { CFRelease(object); }
+};
+
+// Sole owner of one Core Foundation reference (a Create or Copy result).
+template <typename Ref>
+using CFHolder = std::unique_ptr<std::remove_pointer_t<Ref>, CFReleaser>;
+
+std::string resolvedPath(const std::string& path) {
+  std::unique_ptr<char, FreeDeleter> resolved(realpath(path.c_str(), nullptr));
+  if (!resolved) throwSystemError();
+  return resolved.get();
+}
+
+[[noreturn]] void throwResourceError(CFErrorRef error) {
+  const CFHolder<CFErrorRef> owned(error);
+  // File system failures come in the POSIX domain; anything else has no
+  // errno of its own.
+  if (error != nullptr && CFEqual(CFErrorGetDomain(error), kCFErrorDomainPOSIX))
+    throwSystemError(static_cast<int>(CFErrorGetCode(error)));
+  throwSystemError(EIO);
+}
+
+}  // namespace
+
+std::optional<std::string> volumeOf(const std::string& path) {
+  const std::string resolved = resolvedPath(path);
+  // Not marked as a directory: without a trailing slash the URL names a file
+  // and a directory alike.
+  const CFHolder<CFURLRef> url(CFURLCreateFromFileSystemRepresentation(
+      kCFAllocatorDefault, reinterpret_cast<const UInt8*>(resolved.data()),
+      static_cast<CFIndex>(resolved.size()), false));
+  if (!url) throwSystemError(ENOMEM);
+  CFTypeRef value = nullptr;
+  CFErrorRef error = nullptr;
+  if (!CFURLCopyResourcePropertyForKey(url.get(), kCFURLVolumeURLKey, &value, &error))
+    throwResourceError(error);
+  const CFHolder<CFTypeRef> volume(value);
+  if (!volume || CFGetTypeID(value) != CFURLGetTypeID()) return std::nullopt;
+  UInt8 mountPoint[PATH_MAX];
+  if (!CFURLGetFileSystemRepresentation(static_cast<CFURLRef>(value), true, mountPoint,
+                                        sizeof mountPoint))
+    throwSystemError(ENAMETOOLONG);
+  return std::string(reinterpret_cast<const char*>(mountPoint));
+}
+
+std::string currentUserHome() {
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  int err;
+  while ((err = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
+    buffer.resize(buffer.size() * 2);
+  if (err != 0) throwSystemError(err);
+  if (found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] == '\0')
+    throwSystemError(ENOENT);
+  return found->pw_dir;
+}
+
+std::optional<uint64_t> registryEntryID(const std::string& bsd) {
+  // The matching dictionary is consumed by the lookup, found or not.
+  CFMutableDictionaryRef matching = IOBSDNameMatching(kIOMainPortDefault, 0, bsd.c_str());
+  if (matching == nullptr) return std::nullopt;
+  const io_service_t media = IOServiceGetMatchingService(kIOMainPortDefault, matching);
+  if (media == IO_OBJECT_NULL) return std::nullopt;
+  // The registry numbers every entry it creates and never reuses a number, so
+  // a drive attached again under the same name comes back with another one.
+  uint64_t entry = 0;
+  const kern_return_t result = IORegistryEntryGetRegistryEntryID(media, &entry);
+  IOObjectRelease(media);
+  if (result != KERN_SUCCESS || entry == 0) return std::nullopt;
+  return entry;
+}
+
+int openRawDevice(const std::string& path) {
+  int fd;
+  // O_EXLOCK takes the lock in the open itself; with O_NONBLOCK a lock held
+  // elsewhere fails the open at once instead of waiting for it.
+  do {
+    fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_EXLOCK | O_NOFOLLOW | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? -1 : fd;
+}
+
+bool isRawDevice(mode_t mode) { return (mode & S_IFMT) == S_IFCHR; }
+
+bool readBlockSize(int fd, uint32_t* blockSize) {
+  return ioctl(fd, DKIOCGETBLOCKSIZE, blockSize) == 0;
+}
+
+// The count is in the device's own blocks, the size readBlockSize gave.
+bool readBlockCount(int fd, uint32_t, uint64_t* blockCount) {
+  uint64_t count = 0;
+  if (ioctl(fd, DKIOCGETBLOCKCOUNT, &count) != 0) return false;
+  *blockCount = count;
+  return true;
+}
+
+void prepareForTransfer(int fd) {
+  // The raw device bypasses the buffer cache already, so only O_NONBLOCK goes;
+  // clearing the flags of an open descriptor cannot fail, and the result is
+  // not relied on.
+  (void)fcntl(fd, F_SETFL, 0);
+}
+
+}  // namespace Platform

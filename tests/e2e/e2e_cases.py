@@ -1,0 +1,426 @@
+#!/usr/bin/env python3
+"""End-to-end cases of the real writer, run as root inside scripts/sandbox.
+
+    e2e_cases.py --build DIR CASE
+
+Each case plays the Imager (or runs the real imager), lets the writer do its
+whole job against the sandbox's drive, and checks the events, the exit
+status, what the drive holds, and what is left behind. Exit status 0 means
+the case passed.
+"""
+
+import argparse
+import base64
+import contextlib
+import fcntl
+import gzip
+import hashlib
+import json
+import lzma
+import os
+import random
+import select
+import socket
+import subprocess
+import sys
+import time
+import uuid
+import zipfile
+
+MiB = 1 << 20
+FILL = 0xA5
+DRIVE = os.environ.get("SANDBOX_DISK", "")
+USER = os.environ.get("SANDBOX_USER", "")
+UID = int(os.environ.get("SANDBOX_UID", "0"))
+HOME = os.environ.get("SANDBOX_HOME", "")
+DEVICE = "/dev/" + DRIVE
+CHANGED = "The selected drive changed, is protected or was disconnected. Select it again."
+
+
+class CaseFailed(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise CaseFailed(message)
+
+
+# ---- Images and the drive -------------------------------------------------
+
+def raw_image(size, seed=7):
+    """An image of `size` bytes: a stretch of random data, a stretch of zeros
+    and a text-like tail, so that every packer has something to do."""
+    rng = random.Random(seed)
+    third = size // 3
+    text = b"".join(b"file %08d of the image\n" % i for i in range(size // 24 + 1))
+    return (rng.randbytes(third) + bytes(third) + text)[:size]
+
+
+def pack(raw, form, directory=None):
+    """Writes `raw` packed as `form` into the user's home (or `directory`),
+    owned by the user, and returns the path."""
+    directory = directory or HOME
+    path = os.path.join(directory, "image." + {"raw": "img", "gzip": "img.gz", "xz": "img.xz",
+                                               "zip": "zip"}[form])
+    if form == "raw":
+        data = raw
+    elif form == "gzip":
+        data = gzip.compress(raw, 6)
+    elif form == "xz":
+        data = lzma.compress(raw, preset=1)
+    else:
+        with contextlib.closing(__import__("io").BytesIO()) as buffer:
+            with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+                archive.writestr("os/", b"")  # a directory entry before the image
+                archive.writestr("os/disk.img", raw)
+            data = buffer.getvalue()
+    with open(path, "wb") as f:
+        f.write(data)
+    os.chown(path, UID, UID)
+    return path
+
+
+def inspection(path, raw):
+    with open(path, "rb") as f:
+        stored = f.read()
+    return {"bytes": len(stored), "sha256": hashlib.sha256(stored).hexdigest(),
+            "expanded": len(raw), "expandedSHA256": hashlib.sha256(raw).hexdigest()}
+
+
+def drive_size():
+    with open(DEVICE, "rb") as f:
+        return f.seek(0, os.SEEK_END)
+
+
+def sector_size():
+    return int(subprocess.check_output(["blockdev", "--getss", DEVICE]))
+
+
+def diskseq():
+    rdev = os.stat(DEVICE).st_rdev
+    with open("/sys/dev/block/%d:%d/diskseq" % (os.major(rdev), os.minor(rdev))) as f:
+        return int(f.read())
+
+
+def target():
+    """The drive as the inventory describes it."""
+    return {"bsd": DRIVE, "name": "Sandbox USB Drive", "capacity": drive_size(),
+            "registryID": diskseq(), "bus": "USB"}
+
+
+def fill_drive():
+    with open(DEVICE, "r+b") as f:
+        size = f.seek(0, os.SEEK_END)
+        f.seek(0)
+        for _ in range(size // MiB):
+            f.write(bytes([FILL]) * MiB)
+
+
+def drive_bytes(length):
+    subprocess.run(["blockdev", "--flushbufs", DEVICE], check=True)
+    with open(DEVICE, "rb") as f:
+        return f.read(length)
+
+
+def edit_state(change):
+    path = os.environ["SANDBOX_STATE"]
+    with open(path) as f:
+        state = json.load(f)
+    change(state)
+    with open(path, "w") as f:
+        json.dump(state, f)
+
+
+# ---- The Imager's side of a session ---------------------------------------
+
+class Imager:
+    """Listens as the session user, starts the writer with a request and
+    follows its events, pinging every two seconds unless told not to."""
+
+    def __init__(self, build, listener_uid=UID):
+        self.build = build
+        self.directory = "/private/tmp/ori-" + str(uuid.uuid4())
+        os.mkdir(self.directory, 0o700)
+        os.chown(self.directory, listener_uid, listener_uid)
+        self.path = self.directory + "/s"
+        self.server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        # The writer sees the credentials the listener had when it listened.
+        os.setegid(listener_uid)
+        os.seteuid(listener_uid)
+        try:
+            self.server.bind(self.path)
+            self.server.listen(1)
+        finally:
+            os.seteuid(0)
+            os.setegid(0)
+
+    def request(self, source, inspected, **changes):
+        request = {"version": 1, "source": source, "inspection": inspected, "target": target(),
+                   "uid": UID, "socket": self.path, "nonce": str(uuid.uuid4()).upper()}
+        request.update(changes)
+        return request
+
+    def run(self, request, ping=True, close_after=None, timeout=120):
+        """Runs one session. `close_after` names a stage whose first event
+        makes the Imager close the channel and stop listening."""
+        argument = base64.b64encode(json.dumps(request).encode()).decode()
+        writer = subprocess.Popen([os.path.join(self.build, "writer"), argument],
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE)
+        events = []
+        self.server.settimeout(30)
+        connection, _ = self.server.accept()
+        deadline = time.monotonic() + timeout
+        next_ping = time.monotonic()
+        pending = b""
+        with connection:
+            while time.monotonic() < deadline:
+                if ping and time.monotonic() >= next_ping:
+                    with contextlib.suppress(OSError):
+                        connection.sendall(b"ping\n")
+                    next_ping += 2
+                ready, _, _ = select.select([connection], [], [], 0.2)
+                if not ready:
+                    continue
+                try:
+                    data = connection.recv(65536)
+                except ConnectionResetError:
+                    data = b""  # the writer left with pings unread: the end all the same
+                if not data:
+                    break
+                pending += data
+                *lines, pending = pending.split(b"\n")
+                events += [json.loads(line) for line in lines]
+                if close_after and any(e["stage"] == close_after for e in events):
+                    break
+        out, err = writer.communicate(timeout=timeout)
+        self.server.close()
+        return Session(request, events, writer.returncode, out, err)
+
+
+class Session:
+    def __init__(self, request, events, status, out, err):
+        self.request, self.events, self.status = request, events, status
+        self.out, self.err = out, err
+
+    def describe(self):
+        return "status %s, events:\n%s" % (
+            self.status, "\n".join(json.dumps(e) for e in self.events[-12:]))
+
+    def expect_ending(self, stage, message, status=1):
+        check(self.status == status, "exit status " + self.describe())
+        check(self.out == b"" and self.err == b"", "writer printed %r %r" % (self.out, self.err))
+        check(self.events and self.events[0] == {"stage": "connected", "completed": 0, "total": 0,
+                                                  "message": self.request["nonce"]},
+              "first event " + self.describe())
+        last = self.events[-1]
+        check(last.get("stage") == stage and last.get("message") == message,
+              "closing event, expected %s %r: %s" % (stage, message, self.describe()))
+
+
+def expect_nothing_left(held_open=None):
+    """No other process in the sandbox, and the drive's lock is free."""
+    others = [p for p in os.listdir("/proc")
+              if p.isdigit() and int(p) not in (1, os.getpid())]
+    check(not others, "processes left behind: %s" % others)
+    fd = os.open(DEVICE, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC)
+    fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    os.close(fd)
+
+
+# ---- Checks of a successful job -------------------------------------------
+
+def check_events(session, inspected, block):
+    events = session.events
+    expanded, stored = inspected["expanded"], inspected["bytes"]
+    stages = [e["stage"] for e in events]
+    collapsed = [s for i, s in enumerate(stages) if i == 0 or stages[i - 1] != s]
+    check(collapsed == ["connected", "checking", "inspecting", "writing", "verifying", "complete"],
+          "stage order %s" % collapsed)
+    by = lambda stage: [e for e in events if e["stage"] == stage]
+
+    reads = -(-stored // MiB)
+    checking = [(e["completed"], e["total"]) for e in by("checking")]
+    hashed = [(min((i + 1) * MiB, stored), stored) for i in range(reads)]
+    check(checking == hashed + [(stored, stored)] + hashed, "checking events %s" % checking[:8])
+
+    inspecting = by("inspecting")
+    check(inspecting[-1]["completed"] == expanded and all(e["total"] == expanded for e in inspecting),
+          "inspecting events")
+    writing = [e["completed"] for e in by("writing")]
+    check(writing == sorted(writing) and all(w % block == 0 for w in writing)
+          and writing[-1] == expanded // block * block, "writing events %s" % writing[-3:])
+    verifying = [(e["completed"], e["total"]) for e in by("verifying")]
+    check(verifying == [(min((i + 1) * MiB, expanded), expanded) for i in range(-(-expanded // MiB))],
+          "verifying events %s" % verifying[-3:])
+    check(events[-1] == {"stage": "complete", "completed": expanded, "total": expanded},
+          "closing event " + session.describe())
+
+
+def check_drive(raw, block):
+    padded = -(-len(raw) // block) * block
+    held = drive_bytes(padded + MiB)
+    check(held[:len(raw)] == raw, "the drive does not hold the image")
+    check(held[len(raw):padded] == bytes(padded - len(raw)), "the last block is not zero-padded")
+    check(held[padded:] == bytes([FILL]) * (len(held) - padded), "bytes beyond the image changed")
+
+
+# ---- The cases ------------------------------------------------------------
+
+# 3 MiB and 2.5 KiB: a last block that needs padding on every sector size.
+IMAGE_BYTES = 3 * MiB + 2560
+
+
+def case_success(build, form):
+    raw = raw_image(IMAGE_BYTES)
+    source = pack(raw, form)
+    inspected = inspection(source, raw)
+    fill_drive()
+    imager = Imager(build)
+    session = imager.run(imager.request(source, inspected))
+    session.expect_ending("complete", None, status=0)
+    block = sector_size()
+    check_events(session, inspected, block)
+    check_drive(raw, block)
+    expect_nothing_left()
+
+
+def case_imager(build):
+    """The real imager, as root for the sandbox user."""
+    raw = raw_image(IMAGE_BYTES)
+    source = pack(raw, "xz")
+    fill_drive()
+    listed = subprocess.run(["runuser", "-u", USER, "--", os.path.join(build, "imager"), "list"],
+                            capture_output=True, text=True, check=True).stdout
+    check([json.loads(line) for line in listed.splitlines()] == [target()],
+          "imager list: %r" % listed)
+    run = subprocess.run([os.path.join(build, "imager"), "write", "--events", "--user", USER,
+                          source, DRIVE], capture_output=True, text=True, timeout=120)
+    check(run.returncode == 0, "imager write: %s %s" % (run.stdout[-500:], run.stderr))
+    check(run.stdout.endswith("Done: the image is written and verified.\n"), run.stdout[-300:])
+    check_drive(raw, sector_size())
+    expect_nothing_left()
+
+
+def refused(build, message, raw=None, directory=None, stage="error", prepare=None,
+            lock_free=True, **session_options):
+    raw = raw or raw_image(IMAGE_BYTES)
+    source = pack(raw, "raw", directory)
+    inspected = inspection(source, raw)
+    fill_drive()
+    imager = Imager(build, session_options.pop("listener_uid", UID))
+    request = imager.request(source, inspected, **session_options.pop("request", {}))
+    if prepare:
+        prepare(source)
+    session = imager.run(request, **session_options)
+    session.expect_ending(stage, message)
+    check(all(e["stage"] not in ("writing", "verifying") for e in session.events),
+          "the drive was written: " + session.describe())
+    check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
+    if lock_free:
+        expect_nothing_left()
+
+
+def case_unknown_user(build):
+    refused(build, "Unknown user.", listener_uid=60999, request={"uid": 60999})
+
+
+def case_replaced_drive(build):
+    """The drive is unplugged and plugged in again after the user confirmed
+    it: same name, same size, but another attachment."""
+    loop, sectors, before = os.environ["SANDBOX_DEVICE"], str(sector_size()), diskseq()
+
+    def replug(_):
+        subprocess.run(["losetup", "-d", loop], check=True)
+        subprocess.run(["losetup", "--sector-size", sectors, loop, os.environ["SANDBOX_BACKING"]],
+                       check=True)
+    refused(build, CHANGED, prepare=replug)
+    check(diskseq() != before, "the drive was not re-attached")
+
+
+def case_source_changed(build):
+    def touch(source):
+        with open(source, "r+b") as f:
+            f.seek(5)
+            f.write(b"\x00" if f.read(1) != b"\x00" else b"\x01")
+    refused(build, "The source changed after confirmation.", prepare=touch)
+
+
+def case_source_on_drive(build):
+    os.chmod("/Volumes/DRIVE", 0o777)
+    refused(build, CHANGED, directory="/Volumes/DRIVE")
+
+
+def case_unmount_fails(build):
+    text = "Unmount of %s failed: at least one volume could not be unmounted" % DRIVE
+    edit_state(lambda s: s.setdefault("faults", {}).update(
+        {"unmountDisk " + DEVICE: {"exit": 1, "stderr": text}}))
+    refused(build, "System query failed: " + text)
+
+
+def case_drive_held(build):
+    held = os.open(DEVICE, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC)
+    try:
+        refused(build, "Cannot lock the drive. Close apps using it, reconnect it and retry.",
+                lock_free=False)
+    finally:
+        os.close(held)
+    expect_nothing_left()
+
+
+def case_drive_too_small(build):
+    refused(build, "The drive is too small or its geometry is unknown.",
+            raw=raw_image(drive_size() + 4096))
+
+
+def case_heartbeat_silence(build):
+    # The unmount takes long enough for the lease to run out; the job notices
+    # at its next check.
+    edit_state(lambda s: s.setdefault("faults", {}).update({"unmountDisk " + DEVICE: {"delay": 11}}))
+    refused(build, "Operation cancelled.", stage="cancelled", ping=False)
+
+
+def case_imager_gone(build):
+    raw = raw_image(IMAGE_BYTES)
+    source = pack(raw, "raw")
+    imager = Imager(build)
+    session = imager.run(imager.request(source, inspection(source, raw)), close_after="writing")
+    check(session.status == 1, "exit status " + session.describe())
+    check(session.out == b"" and session.err == b"", "writer printed")
+    check(all(e["stage"] != "complete" for e in session.events), "completed without its Imager")
+    expect_nothing_left()
+
+
+CASES = {
+    "success": case_success,
+    "imager": case_imager,
+    "unknown-user": case_unknown_user,
+    "replaced-drive": case_replaced_drive,
+    "source-changed": case_source_changed,
+    "source-on-drive": case_source_on_drive,
+    "unmount-fails": case_unmount_fails,
+    "drive-held": case_drive_held,
+    "drive-too-small": case_drive_too_small,
+    "heartbeat-silence": case_heartbeat_silence,
+    "imager-gone": case_imager_gone,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("arguments", nargs="*")
+    options = parser.parse_args()
+    try:
+        CASES[options.case](os.path.abspath(options.build), *options.arguments)
+    except CaseFailed as failure:
+        print("FAILED: %s" % failure, file=sys.stderr)
+        return 1
+    print("passed: %s %s" % (options.case, " ".join(options.arguments)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
