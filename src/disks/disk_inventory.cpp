@@ -1,11 +1,15 @@
 #include "disks/disk_inventory.h"
 
+#include <unistd.h>
+
 #include "disks/candidate.h"
 #include "disks/command.h"
 #include "disks/protected_disks.h"
 #include "platform/platform.h"
 #include "records/imager_error.h"
 #include "support/patterns.h"
+#include "support/system_error.h"
+#include "support/user_account.h"
 
 namespace {
 
@@ -28,13 +32,20 @@ std::vector<std::string> externalWholeDisks(const std::string& utility) {
   return identifiers;
 }
 
+// The home of the user the writer runs as: the system's own user data.
+std::string currentUserHome() {
+  const auto home = homeDirectoryOf(geteuid());
+  if (!home || home->empty()) throwSystemError(ENOENT);
+  return *home;
+}
+
 }  // namespace
 
 namespace DiskInventory {
 
 std::vector<TargetDisk> list(const std::vector<std::string>& extraProtectedPaths,
                              const std::string& utility) {
-  std::vector<std::string> paths{"/", "/System/Volumes/Data", Platform::currentUserHome()};
+  std::vector<std::string> paths{"/", "/System/Volumes/Data", currentUserHome()};
   paths.insert(paths.end(), extraProtectedPaths.begin(), extraProtectedPaths.end());
   const std::set<std::string> protectedSet = protectedDisks(paths, utility);
 

@@ -84,10 +84,6 @@ std::unique_ptr<RepeatingTimer> startRepeatingTimer(std::chrono::milliseconds pe
 // be resolved.
 std::optional<std::string> volumeOf(const std::string& path);
 
-// The home directory of the user the process runs as; throws when the
-// account or its home directory is unknown.
-std::string currentUserHome();
-
 // An identifier of the attached device behind the whole disk `bsd` that
 // changes whenever another device appears under that name; nothing when there
 // is none or it is 0. The caller has checked the name's form. Never throws.

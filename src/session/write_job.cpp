@@ -1,4 +1,3 @@
-#include <pwd.h>
 #include <unistd.h>
 
 #include <string>
@@ -11,6 +10,7 @@
 #include "native/ori.h"
 #include "records/imager_error.h"
 #include "session/writer_main.h"
+#include "support/user_account.h"
 
 namespace {
 
@@ -19,11 +19,11 @@ constexpr double kUnmountTimeout = 30.0;
 // The home directory of the request's user: a protected path, so an account
 // without one cannot go on.
 std::string homeOf(uint32_t uid) {
-  const passwd* account = getpwuid(uid);
-  if (!account) throw ImagerError::message("Unknown user.");
-  if (!account->pw_dir || account->pw_dir[0] != '/')
+  const auto home = homeDirectoryOf(uid);
+  if (!home) throw ImagerError::message("Unknown user.");
+  if (home->empty() || home->front() != '/')
     throw ImagerError::message("The user account has no home folder.");
-  return account->pw_dir;
+  return *home;
 }
 
 void requireListed(const TargetDisk& target, const std::vector<std::string>& protectedPaths) {

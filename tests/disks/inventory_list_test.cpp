@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "records/imager_error.h"
 #include "records/target_disk.h"
+#include "support/user_account.h"
 
 // The inventory runs in a sandbox that has "/System/Volumes/Data" and /dev
 // nodes for the listed disks (all on one loop device, so all share its
@@ -62,7 +63,7 @@ std::string listIn(Sandbox sandbox, FakeDiskUtility& utility,
   sandbox.volumes.push_back("/System/Volumes/Data");
   sandbox.privateDev = true;
   return runSandboxed(sandbox, [&] {
-    utility.description()["volumes"][*Platform::volumeOf(Platform::currentUserHome())] = "disk0s3";
+    utility.description()["volumes"][*Platform::volumeOf(*homeDirectoryOf(geteuid()))] = "disk0s3";
     utility.save();
     try {
       const std::string path = utilityPath.empty() ? utility.path() : utilityPath;

@@ -46,20 +46,6 @@ std::optional<std::string> volumeOf(const std::string& path) {
   return longestMountPoint(readMountInfo(), resolvedPath(path));
 }
 
-std::string currentUserHome() {
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  int err;
-  while ((err = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
-    buffer.resize(buffer.size() * 2);
-  if (err != 0) throwSystemError(err);
-  if (found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] == '\0')
-    throwSystemError(ENOENT);
-  return found->pw_dir;
-}
-
 std::optional<uint64_t> registryEntryID(const std::string& bsd) {
   struct stat node{};
   if (stat(("/dev/" + bsd).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return std::nullopt;

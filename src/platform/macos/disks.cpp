@@ -72,20 +72,6 @@ std::optional<std::string> volumeOf(const std::string& path) {
   return std::string(reinterpret_cast<const char*>(mountPoint));
 }
 
-std::string currentUserHome() {
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  int err;
-  while ((err = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
-    buffer.resize(buffer.size() * 2);
-  if (err != 0) throwSystemError(err);
-  if (found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] == '\0')
-    throwSystemError(ENOENT);
-  return found->pw_dir;
-}
-
 std::optional<uint64_t> registryEntryID(const std::string& bsd) {
   // The matching dictionary is consumed by the lookup, found or not.
   CFMutableDictionaryRef matching = IOBSDNameMatching(kIOMainPortDefault, 0, bsd.c_str());
