@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "disks/plist_shape.h"
+
 namespace {
 
 plist_type typeOf(void* node) { return node ? plist_get_node_type(node) : PLIST_NONE; }
@@ -64,7 +66,8 @@ PlistValue PlistValue::operator[](const std::string& key) const {
 void PropertyList::Free::operator()(void* tree) const { plist_free(tree); }
 
 PropertyList PropertyList::parse(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max() ||
+      !PlistShape::withinBounds(bytes))
     throw PropertyListError();
   plist_t tree = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &tree);

@@ -50,7 +50,7 @@ class PlistValue {
 class PropertyList {
  public:
   // Parses XML or binary property-list bytes; throws PropertyListError when
-  // they are neither.
+  // they are neither, or are shaped beyond the bounds of disks/plist_shape.h.
   static PropertyList parse(std::string_view bytes);
 
   PlistValue root() const { return PlistValue(tree_.get()); }

@@ -10,7 +10,11 @@ namespace Intake {
 WriteRequest readRequest(int argc, char** argv) {
   if (geteuid() != 0 || argc != 2)
     throw ImagerError::message("Administrator authorisation is required.");
-  const auto bytes = decodeBase64(argv[1]);
+  return decodeRequest(argv[1]);
+}
+
+WriteRequest decodeRequest(std::string_view argument) {
+  const auto bytes = decodeBase64(argument);
   if (!bytes || bytes->size() > kMaximumRequestBytes)
     throw ImagerError::message("Invalid write request.");
   WriteRequest request = WriteRequest::decode(*bytes);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "records/write_request.h"
 
@@ -13,5 +14,9 @@ inline constexpr std::size_t kMaximumRequestBytes = 16384;
 // and pass exactly one argument, the Base64 text of the JSON request. Throws
 // ImagerError, the JSON parser's error or DecodingError.
 WriteRequest readRequest(int argc, char** argv);
+
+// The validated request from the argument's text, with the same errors as
+// readRequest; the caller's privilege is not looked at.
+WriteRequest decodeRequest(std::string_view argument);
 
 }  // namespace Intake

@@ -20,17 +20,26 @@ std::string paddedRequest(std::size_t size) {
   return text;
 }
 
-std::string intakeOutcome(std::vector<std::string> arguments) {
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
+template <typename Read>
+std::string outcome(Read read) {
   try {
-    Intake::readRequest(static_cast<int>(argv.size()), argv.data());
+    read();
     return "accepted";
   } catch (const ImagerError& error) {
     return error.what();
   } catch (const std::exception&) {
     return "undecodable";
   }
+}
+
+std::string intakeOutcome(std::vector<std::string> arguments) {
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  return outcome([&] { Intake::readRequest(static_cast<int>(argv.size()), argv.data()); });
+}
+
+std::string decodeOutcome(const std::string& argument) {
+  return outcome([&] { Intake::decodeRequest(argument); });
 }
 
 }  // namespace
@@ -48,6 +57,25 @@ TEST(Intake, RefusesCallersAndArgumentsWithTheirMessages) {
   WriteRequest invalid = validRequest();
   invalid.uid = 0;
   EXPECT_EQ(intakeOutcome({"writer", requestArgument(invalid)}), "Invalid image owner/path.");
+}
+
+// The argument's own checks, without the caller's: what the fuzz target runs.
+TEST(Intake, DecodesTheArgumentAsTheWriterDoes) {
+  WriteRequest invalid = validRequest();
+  invalid.nonce = "not a uuid";
+  struct Case {
+    std::string argument;
+    const char* outcome;
+  } cases[] = {
+      {requestArgument(validRequest()), "accepted"},
+      {requestArgument(validRequest()) + "\n", "Invalid write request."},
+      {"", "undecodable"},
+      {encodeBase64(paddedRequest(16384)), "accepted"},
+      {encodeBase64(paddedRequest(16385)), "Invalid write request."},
+      {encodeBase64("{\"version\":"), "undecodable"},
+      {requestArgument(invalid), "Invalid writer channel."},
+  };
+  for (const Case& c : cases) EXPECT_EQ(decodeOutcome(c.argument), c.outcome) << c.argument;
 }
 
 // Every refusal before the channel exists ends the real program with status

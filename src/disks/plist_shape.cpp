@@ -1,0 +1,186 @@
+#include "disks/plist_shape.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using PlistShape::kMaximumDepth;
+using PlistShape::kMaximumValues;
+
+// ---- Binary: objects addressed through an offset table, containers hold
+// references (object numbers) to their elements.
+
+struct Trailer {
+  std::size_t offsetSize = 0;
+  std::size_t referenceSize = 0;
+  uint64_t objects = 0;
+  uint64_t root = 0;
+  uint64_t tableOffset = 0;
+};
+
+constexpr std::size_t kHeaderBytes = 8;
+constexpr std::size_t kTrailerBytes = 32;
+
+std::optional<uint64_t> bigEndian(std::string_view bytes, uint64_t at, std::size_t width) {
+  if (width == 0 || width > 8 || at > bytes.size() || bytes.size() - at < width)
+    return std::nullopt;
+  uint64_t value = 0;
+  for (std::size_t i = 0; i < width; ++i)
+    value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+std::optional<Trailer> readTrailer(std::string_view bytes) {
+  if (bytes.size() < kHeaderBytes + kTrailerBytes) return std::nullopt;
+  const uint64_t at = bytes.size() - kTrailerBytes;
+  Trailer t;
+  t.offsetSize = static_cast<unsigned char>(bytes[at + 6]);
+  t.referenceSize = static_cast<unsigned char>(bytes[at + 7]);
+  t.objects = *bigEndian(bytes, at + 8, 8);
+  t.root = *bigEndian(bytes, at + 16, 8);
+  t.tableOffset = *bigEndian(bytes, at + 24, 8);
+  if (t.offsetSize == 0 || t.offsetSize > 8 || t.referenceSize == 0 || t.referenceSize > 8)
+    return std::nullopt;
+  if (t.objects == 0 || t.root >= t.objects || t.tableOffset < kHeaderBytes || t.tableOffset > at)
+    return std::nullopt;
+  if ((at - t.tableOffset) / t.offsetSize < t.objects) return std::nullopt;
+  return t;
+}
+
+// The element references of a container object: where they start and how
+// many there are (a dictionary's keys and values together); none for a value
+// that holds no others. Nothing when the object cannot be read.
+struct Elements {
+  uint64_t first = 0;
+  uint64_t count = 0;
+};
+
+std::optional<Elements> elementsOf(std::string_view bytes, const Trailer& t, uint64_t object) {
+  const auto offset = bigEndian(bytes, t.tableOffset + object * t.offsetSize, t.offsetSize);
+  if (!offset || *offset < kHeaderBytes || *offset >= t.tableOffset) return std::nullopt;
+  const auto marker = static_cast<unsigned char>(bytes[*offset]);
+  const unsigned type = marker >> 4;
+  // Arrays (0xA), ordered sets (0xB), sets (0xC) and dictionaries (0xD).
+  if (type < 0xA || type > 0xD) return Elements{};
+  uint64_t count = marker & 0x0F;
+  uint64_t first = *offset + 1;
+  if (count == 0x0F) {
+    // A longer count follows as an integer object of 2^n bytes.
+    const auto sizeMarker = bigEndian(bytes, first, 1);
+    if (!sizeMarker || (*sizeMarker >> 4) != 0x1) return std::nullopt;
+    const std::size_t width = std::size_t{1} << (*sizeMarker & 0x0F);
+    const auto longCount = bigEndian(bytes, first + 1, width);
+    if (!longCount) return std::nullopt;
+    count = *longCount;
+    first += 1 + width;
+  }
+  if (type == 0xD) {
+    if (count > UINT64_MAX / 2) return std::nullopt;
+    count *= 2;
+  }
+  if (count > (t.tableOffset - std::min(first, t.tableOffset)) / t.referenceSize)
+    return std::nullopt;
+  return Elements{first, count};
+}
+
+// Depth-first over the object graph, each object once: its depth and the
+// values it expands to, counted through every reference. A reference back
+// into the current path is a cycle.
+bool binaryWithinBounds(std::string_view bytes) {
+  const auto t = readTrailer(bytes);
+  if (!t) return false;
+  enum class State : uint8_t { kUnseen, kOnPath, kDone };
+  std::vector<State> state(t->objects, State::kUnseen);
+  std::vector<uint64_t> depth(t->objects, 0), values(t->objects, 0);
+  struct Frame {
+    uint64_t object;
+    Elements elements;
+    uint64_t next = 0;
+  };
+  std::vector<Frame> path;
+  const auto enter = [&](uint64_t object) {
+    const auto elements = elementsOf(bytes, *t, object);
+    if (!elements) return false;
+    state[object] = State::kOnPath;
+    depth[object] = 1;
+    values[object] = 1;
+    path.push_back({object, *elements});
+    return path.size() <= kMaximumDepth;
+  };
+  if (!enter(t->root)) return false;
+  while (!path.empty()) {
+    Frame& frame = path.back();
+    if (frame.next == frame.elements.count) {
+      state[frame.object] = State::kDone;
+      path.pop_back();
+      continue;
+    }
+    // Each reference lies before the offset table: elementsOf checked it.
+    const auto child = *bigEndian(
+        bytes, frame.elements.first + frame.next * t->referenceSize, t->referenceSize);
+    if (child >= t->objects || state[child] == State::kOnPath) return false;
+    // A child not yet seen is walked first; its container takes its counts
+    // when it comes back to the same reference.
+    if (state[child] == State::kUnseen) {
+      if (!enter(child)) return false;
+      continue;
+    }
+    ++frame.next;
+    depth[frame.object] = std::max(depth[frame.object], depth[child] + 1);
+    values[frame.object] += values[child];
+    if (depth[frame.object] > kMaximumDepth || values[frame.object] > kMaximumValues)
+      return false;
+  }
+  return true;
+}
+
+// ---- XML: the nesting of <array> and <dict> elements. From the first of them
+// on, every tag must be plain: no comment, declaration, processing
+// instruction, quote or stray '<' inside, so that this count and the parser
+// cannot disagree on where a tag starts and ends. Property lists written by
+// the system have only such tags there.
+
+// Whether `tag` (the text between '<' and '>') names an array or dictionary.
+bool namesContainer(std::string_view tag) {
+  for (const std::string_view name : {"array", "dict"}) {
+    if (tag.substr(0, name.size()) != name) continue;
+    if (tag.size() == name.size()) return true;
+    const char next = tag[name.size()];
+    if (next == '/' || next == ' ' || next == '\t' || next == '\r' || next == '\n') return true;
+  }
+  return false;
+}
+
+bool xmlWithinBounds(std::string_view text) {
+  std::size_t depth = 0;
+  for (std::size_t at = std::min(text.find("<array"), text.find("<dict")); at != text.npos;
+       at = text.find('<', at)) {
+    const std::size_t end = text.find('>', at);
+    if (end == text.npos) return false;
+    const std::string_view tag = text.substr(at + 1, end - at - 1);
+    if (tag.empty() || tag.front() == '!' || tag.front() == '?' ||
+        tag.find_first_of("<\"'") != tag.npos)
+      return false;
+    if (tag.front() == '/') {
+      if (namesContainer(tag.substr(1)) && depth > 0) --depth;
+    } else if (namesContainer(tag) && tag.back() != '/' && ++depth > kMaximumDepth) {
+      return false;
+    }
+    at = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+namespace PlistShape {
+
+bool withinBounds(std::string_view bytes) {
+  if (bytes.substr(0, kHeaderBytes) == "bplist00") return binaryWithinBounds(bytes);
+  return xmlWithinBounds(bytes);
+}
+
+}  // namespace PlistShape
