@@ -23,6 +23,7 @@ import lzma
 import os
 import random
 import select
+import signal
 import socket
 import subprocess
 import sys
@@ -167,7 +168,15 @@ class Writer:
     its exit, after its last system call and before the kernel closes what it
     still holds, and `at_exit` records those descriptors."""
 
+    # Read end of a pipe that SIGCHLD writes to, so that a stop is served at
+    # once: until then the writer's main thread stands still.
+    waker = None
+
     def __init__(self, build, argument, trace):
+        if Writer.waker is None:
+            Writer.waker, wakes = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
+            signal.set_wakeup_fd(wakes)
+            signal.signal(signal.SIGCHLD, lambda *_: None)
         self.out, self.err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
         self.process = subprocess.Popen(
             [os.path.join(build, "writer"), argument], stdin=subprocess.DEVNULL,
@@ -182,6 +191,8 @@ class Writer:
 
     def poll(self):
         """Serves the stops of a traced writer; True once it has ended."""
+        with contextlib.suppress(BlockingIOError):
+            os.read(Writer.waker, 4096)
         while self.status is None:
             pid, status = os.waitpid(self.pid, os.WNOHANG)
             if pid == 0:
@@ -201,7 +212,7 @@ class Writer:
             if time.monotonic() > deadline:
                 self.process.kill()
                 raise CaseFailed("the writer did not end within %d s" % timeout)
-            time.sleep(0.02)
+            select.select([Writer.waker], [], [], 0.1)
         self.out.seek(0)
         self.err.seek(0)
         return self.out.read(), self.err.read()
@@ -269,14 +280,11 @@ class Imager:
                         connection.sendall(b"ping\n")
                     next_ping += 2
                 ended = writer.poll()
-                if stop_reading and events:
-                    if ended:
-                        stop_reading = False  # the rest, up to the end of the stream
-                    else:
-                        time.sleep(0.05)
-                    continue
-                ready, _, _ = select.select([connection], [], [], 0.05)
-                if not ready:
+                reading = not (stop_reading and events)
+                if stop_reading and events and ended:
+                    reading = True  # the rest, up to the end of the stream
+                ready, _, _ = select.select([connection] * reading + [Writer.waker], [], [], 0.1)
+                if connection not in ready:
                     continue
                 try:
                     data = connection.recv(65536)
