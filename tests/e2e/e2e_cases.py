@@ -279,11 +279,10 @@ class Imager:
                     with contextlib.suppress(OSError):
                         connection.sendall(b"ping\n")
                     next_ping += 2
-                ended = writer.poll()
-                reading = not (stop_reading and events)
-                if stop_reading and events and ended:
-                    reading = True  # the rest, up to the end of the stream
-                ready, _, _ = select.select([connection] * reading + [Writer.waker], [], [], 0.1)
+                # Having stopped, it reads again once the writer has ended.
+                reading = writer.poll() or not (stop_reading and events)
+                watched = [Writer.waker] + ([connection] if reading else [])
+                ready, _, _ = select.select(watched, [], [], 0.1)
                 if connection not in ready:
                     continue
                 try:
@@ -502,12 +501,31 @@ def case_imager_gone(build):
     expect_nothing_left()
 
 
+def events_a_channel_holds():
+    """How many event lines a fresh Unix stream socket takes before a send
+    would block (the sender's buffer is the limit, counted per line)."""
+    line = b'{"stage":"verifying","completed":67108864,"total":67108864}\n'
+    ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_STREAM)
+    with ours, theirs:
+        ours.setblocking(False)
+        count = 0
+        with contextlib.suppress(BlockingIOError):
+            while True:
+                ours.send(line)
+                count += 1
+    return count
+
+
 def case_imager_stops_reading(build):
     """The Imager keeps the channel open and pings, but reads nothing after
     the first event: once the socket buffer is full, an event cannot be sent
     within 3 s, which ends the job, and the closing event cannot be delivered
     either."""
-    raw = raw_image(MiB) * 64  # some 320 events, more than the buffer holds
+    # A raw image sends five events per MiB: two re-hashes, the inspection,
+    # the write and the read-back. A quarter more than the buffer holds.
+    mib = events_a_channel_holds() * 5 // 4 // 5 + 1
+    check(mib * MiB <= drive_size(), "the drive is too small for %d MiB" % mib)
+    raw = raw_image(MiB) * mib
     source = pack(raw, "raw")
     imager = Imager(build)
     session = imager.run(imager.request(source, inspection(source, raw)), stop_reading=True)
