@@ -146,7 +146,8 @@ LIBC = ctypes.CDLL(None, use_errno=True)
 LIBC.ptrace.restype = ctypes.c_long
 LIBC.ptrace.argtypes = (ctypes.c_long, ctypes.c_long, ctypes.c_void_p, ctypes.c_void_p)
 PTRACE_TRACEME, PTRACE_CONT, PTRACE_SETOPTIONS = 0, 7, 0x4200
-PTRACE_O_TRACEEXIT, PTRACE_O_EXITKILL, PTRACE_EVENT_EXIT = 0x40, 0x100000, 6
+PTRACE_O_TRACEEXEC, PTRACE_O_TRACEEXIT, PTRACE_O_EXITKILL = 0x10, 0x40, 0x100000
+PTRACE_EVENT_EXIT = 6
 
 
 def ptrace(request, pid, data=0):
@@ -186,7 +187,10 @@ class Writer:
         if trace:
             _, status = os.waitpid(self.pid, 0)  # held at the exec
             check(os.WIFSTOPPED(status), "the traced writer did not stop at its start")
-            ptrace(PTRACE_SETOPTIONS, self.pid, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL)
+            # An exec of its own (ThreadSanitizer may re-execute the program)
+            # then stops as an event rather than with a SIGTRAP to pass on.
+            ptrace(PTRACE_SETOPTIONS, self.pid,
+                   PTRACE_O_TRACEEXEC | PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL)
             ptrace(PTRACE_CONT, self.pid)
 
     def poll(self):
@@ -198,10 +202,11 @@ class Writer:
             if pid == 0:
                 return False
             if os.WIFSTOPPED(status):
-                passed = os.WSTOPSIG(status)  # a signal it is to receive
-                if status >> 16 == PTRACE_EVENT_EXIT:
-                    self.at_exit, passed = open_descriptors(self.pid), 0
-                ptrace(PTRACE_CONT, self.pid, passed)
+                event = status >> 16
+                if event == PTRACE_EVENT_EXIT:
+                    self.at_exit = open_descriptors(self.pid)
+                # A stop for a signal passes the signal on; an event stop has none.
+                ptrace(PTRACE_CONT, self.pid, 0 if event else os.WSTOPSIG(status))
             else:
                 self.status = self.process.returncode = os.waitstatus_to_exitcode(status)
         return True
