@@ -326,6 +326,13 @@ class Session:
         check(last.get("stage") == stage and last.get("message") == message,
               "closing event, expected %s %r: %s" % (stage, message, self.describe()))
 
+    def expect_undelivered_ending(self):
+        """The Imager could not be told: status 1 and no closing event."""
+        check(self.status == 1, "exit status " + self.describe())
+        check(self.out == b"" and self.err == b"", "writer printed %r %r" % (self.out, self.err))
+        check(not any(e["stage"] in CLOSING for e in self.events),
+              "a closing event was delivered: " + self.describe())
+
 
 def expect_nothing_left():
     """No other process in the sandbox, the drive's lock is free, and no
@@ -500,9 +507,7 @@ def case_imager_gone(build):
     source = pack(raw, "raw")
     imager = Imager(build)
     session = imager.run(imager.request(source, inspection(source, raw)), close_after="writing")
-    check(session.status == 1, "exit status " + session.describe())
-    check(session.out == b"" and session.err == b"", "writer printed")
-    check(all(e["stage"] != "complete" for e in session.events), "completed without its Imager")
+    session.expect_undelivered_ending()
     expect_nothing_left()
 
 
@@ -534,10 +539,7 @@ def case_imager_stops_reading(build):
     source = pack(raw, "raw")
     imager = Imager(build)
     session = imager.run(imager.request(source, inspection(source, raw)), stop_reading=True)
-    check(session.status == 1, "exit status " + session.describe())
-    check(session.out == b"" and session.err == b"", "writer printed")
-    check(not any(e["stage"] in CLOSING for e in session.events),
-          "a closing event was delivered: " + session.describe())
+    session.expect_undelivered_ending()
     expect_nothing_left()
 
 
