@@ -2,8 +2,8 @@
 # private root and runs the command in it. Sourced by scripts/sandbox.
 
 sandbox_inside() {
-  local work=$1 device=$2 backing=$3 disk=$4 user=$5 uid=$6
-  shift 7
+  local work=$1 device=$2 backing=$3 disk=$4 user=$5 uid=$6 fault=$7
+  shift 8
   local root=$work/root
   mkdir -p "$root"
   mount -t tmpfs -o mode=0755 sandbox-root "$root"
@@ -60,6 +60,7 @@ sandbox_inside() {
     PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root LANG=C.UTF-8 \
     TERM="${TERM:-dumb}" \
     SANDBOX_DISK="disk$disk" SANDBOX_DEVICE="$device" SANDBOX_BACKING=/sandbox/drive.img \
+    SANDBOX_FAULT_DRIVE="$fault" \
     SANDBOX_USER="$user" SANDBOX_UID="$uid" SANDBOX_HOME="/home/$user" \
     SANDBOX_STATE=/sandbox/state.json SANDBOX_LOG=/sandbox/calls.log \
     "$@" || status=$?

@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """End-to-end cases of the real writer, run as root inside scripts/sandbox.
 
-    e2e_cases.py --build DIR CASE
+    e2e_cases.py --build DIR [--untraced] CASE [ARG...]
 
 Each case plays the Imager (or runs the real imager), lets the writer do its
 whole job against the sandbox's drive, and checks the events, the exit
-status, what the drive holds, and what is left behind. Exit status 0 means
-the case passed.
+status, what the drive holds, and what is left behind: no process, no lock
+on the drive, no descriptor in the writer at its exit (it is held there with
+ptrace; --untraced leaves that out) and none but 0 to 2 in any disk utility
+run. Exit status 0 means the case passed.
 """
 
 import argparse
 import base64
 import contextlib
+import ctypes
 import fcntl
 import gzip
 import hashlib
@@ -20,9 +23,11 @@ import lzma
 import os
 import random
 import select
+import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 import uuid
 import zipfile
@@ -35,6 +40,9 @@ UID = int(os.environ.get("SANDBOX_UID", "0"))
 HOME = os.environ.get("SANDBOX_HOME", "")
 DEVICE = "/dev/" + DRIVE
 CHANGED = "The selected drive changed, is protected or was disconnected. Select it again."
+TIMED_OUT = "System query timed out or returned too much data."
+CLOSING = ("complete", "error", "cancelled")
+TRACE = True  # hold the writer at its exit to see its descriptors
 
 
 class CaseFailed(Exception):
@@ -132,6 +140,101 @@ def edit_state(change):
         json.dump(state, f)
 
 
+# ---- The writer as a child process ---------------------------------------
+
+LIBC = ctypes.CDLL(None, use_errno=True)
+LIBC.ptrace.restype = ctypes.c_long
+LIBC.ptrace.argtypes = (ctypes.c_long, ctypes.c_long, ctypes.c_void_p, ctypes.c_void_p)
+PTRACE_TRACEME, PTRACE_CONT, PTRACE_SETOPTIONS = 0, 7, 0x4200
+PTRACE_O_TRACEEXEC, PTRACE_O_TRACEEXIT, PTRACE_O_EXITKILL = 0x10, 0x40, 0x100000
+PTRACE_EVENT_EXIT = 6
+
+
+def ptrace(request, pid, data=0):
+    if LIBC.ptrace(request, pid, None, data) == -1:
+        error = ctypes.get_errno()
+        raise OSError(error, "ptrace: " + os.strerror(error))
+
+
+def open_descriptors(pid):
+    found = {}
+    for name in os.listdir("/proc/%d/fd" % pid):
+        with contextlib.suppress(OSError):
+            found[int(name)] = os.readlink("/proc/%d/fd/%s" % (pid, name))
+    return found
+
+
+class Writer:
+    """The real writer, started with one argument. Traced, it stops once at
+    its exit, after its last system call and before the kernel closes what it
+    still holds, and `at_exit` records those descriptors."""
+
+    # Read end of a pipe that SIGCHLD writes to, so that a stop is served at
+    # once: until then the writer's main thread stands still.
+    waker = None
+
+    def __init__(self, build, argument, trace):
+        if Writer.waker is None:
+            Writer.waker, wakes = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
+            signal.set_wakeup_fd(wakes)
+            signal.signal(signal.SIGCHLD, lambda *_: None)
+        self.out, self.err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        self.process = subprocess.Popen(
+            [os.path.join(build, "writer"), argument], stdin=subprocess.DEVNULL,
+            stdout=self.out, stderr=self.err,
+            preexec_fn=(lambda: ptrace(PTRACE_TRACEME, 0)) if trace else None)
+        self.pid, self.status, self.at_exit = self.process.pid, None, None
+        if trace:
+            _, status = os.waitpid(self.pid, 0)  # held at the exec
+            check(os.WIFSTOPPED(status), "the traced writer did not stop at its start")
+            # An exec of its own (ThreadSanitizer may re-execute the program)
+            # then stops as an event rather than with a SIGTRAP to pass on.
+            ptrace(PTRACE_SETOPTIONS, self.pid,
+                   PTRACE_O_TRACEEXEC | PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL)
+            ptrace(PTRACE_CONT, self.pid)
+
+    def poll(self):
+        """Serves the stops of a traced writer; True once it has ended."""
+        with contextlib.suppress(BlockingIOError):
+            os.read(Writer.waker, 4096)
+        while self.status is None:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid == 0:
+                return False
+            if os.WIFSTOPPED(status):
+                event = status >> 16
+                if event == PTRACE_EVENT_EXIT:
+                    self.at_exit = open_descriptors(self.pid)
+                # A stop for a signal passes the signal on; an event stop has none.
+                ptrace(PTRACE_CONT, self.pid, 0 if event else os.WSTOPSIG(status))
+            else:
+                self.status = self.process.returncode = os.waitstatus_to_exitcode(status)
+        return True
+
+    def wait(self, timeout):
+        deadline = time.monotonic() + timeout
+        while not self.poll():
+            if time.monotonic() > deadline:
+                self.process.kill()
+                raise CaseFailed("the writer did not end within %d s" % timeout)
+            select.select([Writer.waker], [], [], 0.1)
+        self.out.seek(0)
+        self.err.seek(0)
+        return self.out.read(), self.err.read()
+
+    def check_descriptors(self):
+        """Only the standard three are left at the exit, and the channel after
+        success: that exit leaves it open while the heartbeat reads it."""
+        if self.at_exit is None:
+            check(not TRACE, "the writer's exit was not seen")
+            return
+        extra = {fd: what for fd, what in self.at_exit.items() if fd > 2}
+        channel = [fd for fd, what in extra.items() if what.startswith("socket:")]
+        allowed = channel[:1] if self.status == 0 else []
+        check(set(extra) == set(allowed) and all(fd in self.at_exit for fd in (0, 1, 2)),
+              "descriptors at the writer's exit (status %s): %s" % (self.status, self.at_exit))
+
+
 # ---- The Imager's side of a session ---------------------------------------
 
 class Imager:
@@ -161,13 +264,14 @@ class Imager:
         request.update(changes)
         return request
 
-    def run(self, request, ping=True, close_after=None, timeout=120):
+    def run(self, request, ping=True, close_after=None, stop_reading=False, timeout=120):
         """Runs one session. `close_after` names a stage whose first event
-        makes the Imager close the channel and stop listening."""
+        makes the Imager close the channel and stop listening. With
+        `stop_reading` it reads nothing after the first event but keeps the
+        channel open and goes on pinging; once the writer has ended it takes
+        what is left."""
         argument = base64.b64encode(json.dumps(request).encode()).decode()
-        writer = subprocess.Popen([os.path.join(self.build, "writer"), argument],
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                  stderr=subprocess.PIPE)
+        writer = Writer(self.build, argument, TRACE)
         events = []
         self.server.settimeout(30)
         connection, _ = self.server.accept()
@@ -180,8 +284,11 @@ class Imager:
                     with contextlib.suppress(OSError):
                         connection.sendall(b"ping\n")
                     next_ping += 2
-                ready, _, _ = select.select([connection], [], [], 0.2)
-                if not ready:
+                # Having stopped, it reads again once the writer has ended.
+                reading = writer.poll() or not (stop_reading and events)
+                watched = [Writer.waker] + ([connection] if reading else [])
+                ready, _, _ = select.select(watched, [], [], 0.1)
+                if connection not in ready:
                     continue
                 try:
                     data = connection.recv(65536)
@@ -194,9 +301,10 @@ class Imager:
                 events += [json.loads(line) for line in lines]
                 if close_after and any(e["stage"] == close_after for e in events):
                     break
-        out, err = writer.communicate(timeout=timeout)
+        out, err = writer.wait(timeout)
         self.server.close()
-        return Session(request, events, writer.returncode, out, err)
+        writer.check_descriptors()
+        return Session(request, events, writer.status, out, err)
 
 
 class Session:
@@ -218,15 +326,28 @@ class Session:
         check(last.get("stage") == stage and last.get("message") == message,
               "closing event, expected %s %r: %s" % (stage, message, self.describe()))
 
+    def expect_undelivered_ending(self):
+        """The Imager could not be told: status 1 and no closing event."""
+        check(self.status == 1, "exit status " + self.describe())
+        check(self.out == b"" and self.err == b"", "writer printed %r %r" % (self.out, self.err))
+        check(not any(e["stage"] in CLOSING for e in self.events),
+              "a closing event was delivered: " + self.describe())
 
-def expect_nothing_left(held_open=None):
-    """No other process in the sandbox, and the drive's lock is free."""
+
+def expect_nothing_left():
+    """No other process in the sandbox, the drive's lock is free, and no
+    disk utility run inherited a descriptor beyond 0 to 2 (the stand-in logs
+    what it found open)."""
     others = [p for p in os.listdir("/proc")
               if p.isdigit() and int(p) not in (1, os.getpid())]
     check(not others, "processes left behind: %s" % others)
     fd = os.open(DEVICE, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC)
     fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
     os.close(fd)
+    with contextlib.suppress(FileNotFoundError), open(os.environ["SANDBOX_LOG"]) as log:
+        for call in map(json.loads, log):
+            check(set(call["fds"]) <= {"0", "1", "2"},
+                  "the disk utility inherited descriptors: %s" % call)
 
 
 # ---- Checks of a successful job -------------------------------------------
@@ -386,10 +507,90 @@ def case_imager_gone(build):
     source = pack(raw, "raw")
     imager = Imager(build)
     session = imager.run(imager.request(source, inspection(source, raw)), close_after="writing")
-    check(session.status == 1, "exit status " + session.describe())
-    check(session.out == b"" and session.err == b"", "writer printed")
-    check(all(e["stage"] != "complete" for e in session.events), "completed without its Imager")
+    session.expect_undelivered_ending()
     expect_nothing_left()
+
+
+def events_a_channel_holds():
+    """How many event lines a fresh Unix stream socket takes before a send
+    would block (the sender's buffer is the limit, counted per line)."""
+    line = b'{"stage":"verifying","completed":67108864,"total":67108864}\n'
+    ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_STREAM)
+    with ours, theirs:
+        ours.setblocking(False)
+        count = 0
+        with contextlib.suppress(BlockingIOError):
+            while True:
+                ours.send(line)
+                count += 1
+    return count
+
+
+def case_imager_stops_reading(build):
+    """The Imager keeps the channel open and pings, but reads nothing after
+    the first event: once the socket buffer is full, an event cannot be sent
+    within 3 s, which ends the job, and the closing event cannot be delivered
+    either."""
+    # A raw image sends five events per MiB: two re-hashes, the inspection,
+    # the write and the read-back. A quarter more than the buffer holds.
+    mib = events_a_channel_holds() * 5 // 4 // 5 + 1
+    check(mib * MiB <= drive_size(), "the drive is too small for %d MiB" % mib)
+    raw = raw_image(MiB) * mib
+    source = pack(raw, "raw")
+    imager = Imager(build)
+    session = imager.run(imager.request(source, inspection(source, raw)), stop_reading=True)
+    session.expect_undelivered_ending()
+    expect_nothing_left()
+
+
+# The fault drive's mode (from the sandbox's --fault-drive) -> the pass it
+# strikes and the closing message.
+DRIVE_FAULTS = {
+    "fail-writes-after": ("writing", "Writing failed. Check the connection and free space."),
+    "fail-reads-after": ("verifying", "USB read-back failed."),
+    # A counterfeit: the wrapped data reads back whole but wrong, which only a
+    # read-back from the medium rather than from a cache can see.
+    "wrap": ("verifying", "USB verification failed. Do not use this drive to install."),
+}
+
+
+def case_faulty_drive(build):
+    mode, _, bound = os.environ["SANDBOX_FAULT_DRIVE"].partition("=")
+    stage, message = DRIVE_FAULTS[mode]
+    check(bound.endswith("M"), "the fault's bound is to be whole MiB: " + bound)
+    raw = raw_image(12 * MiB)
+    source = pack(raw, "raw")
+    imager = Imager(build)
+    session = imager.run(imager.request(source, inspection(source, raw)))
+    session.expect_ending("error", message)
+    # The pass went as far as the drive let it, and not a chunk further.
+    reached = len(raw) if mode == "wrap" else int(bound[:-1]) * MiB
+    progress = [e["completed"] for e in session.events if e["stage"] == stage]
+    check(progress and progress[-1] == reached,
+          "%s reached %s, expected %d: %s" % (stage, progress[-1:], reached, session.describe()))
+    expect_nothing_left()
+
+
+def fault(command, kind):
+    return lambda state: state.setdefault("faults", {}).update({command: kind})
+
+
+LISTING = "list -plist external physical"
+# A disk utility that misbehaves while the disks are listed -> the closing
+# message.
+UTILITY_FAULTS = {
+    "hangs": (fault(LISTING, "ignore-term"), TIMED_OUT),  # killed after the time limit
+    "floods": (fault(LISTING, "flood"), TIMED_OUT),
+    "lists-129-disks": (lambda state: state.update(
+        wholeDisks=[DRIVE] + ["disk%d" % n for n in range(100, 228)]),
+        "Invalid external drive inventory."),
+}
+
+
+def case_utility(build, kind):
+    change, message = UTILITY_FAULTS[kind]
+    edit_state(change)
+    refused(build, message)
 
 
 CASES = {
@@ -404,15 +605,22 @@ CASES = {
     "drive-too-small": case_drive_too_small,
     "heartbeat-silence": case_heartbeat_silence,
     "imager-gone": case_imager_gone,
+    "imager-stops-reading": case_imager_stops_reading,
+    "faulty-drive": case_faulty_drive,
+    "utility": case_utility,
 }
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
+    parser.add_argument("--untraced", action="store_true",
+                        help="do not hold the writer at its exit to see its descriptors")
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("arguments", nargs="*")
     options = parser.parse_args()
+    global TRACE
+    TRACE = not options.untraced
     try:
         CASES[options.case](os.path.abspath(options.build), *options.arguments)
     except CaseFailed as failure:
