@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <map>
-#include <system_error>
 
-#include "helpers/fake_disk_utility.h"
 #include "helpers/plist_text.h"
-#include "platform/platform.h"
 #include "records/imager_error.h"
 
 namespace {
@@ -125,70 +121,11 @@ TEST(PhysicalStores, PlainBranchYieldsThePhysicalWholeDisk) {
   for (const Case& c : cases) EXPECT_EQ(storesOutcome(c.volume), c.expected) << c.name;
 }
 
-namespace {
-
-// A fake machine whose volume at every given path is `volume` (disk1s1 on
-// the physical disk1), as the host resolves those paths.
-FakeDiskUtility machineFor(const std::vector<std::string>& paths) {
-  json volumes = json::object();
-  for (const auto& path : paths) volumes[*Platform::volumeOf(path)] = "disk1s1";
-  return FakeDiskUtility({{"volumes", volumes},
-                          {"disks",
-                           {{"disk1s1", {{"ParentWholeDisk", "disk1"}}},
-                            {"disk1", {{"VirtualOrPhysical", "Physical"}}}}}});
-}
-
-std::string protectedOutcome(const std::vector<std::string>& paths, const std::string& utility) {
+TEST(ProtectedDisks, NoPathsProtectNothingAndAreRefused) {
   try {
-    return joined(DiskInventory::protectedDisks(paths, utility));
-  } catch (const std::exception& error) {
-    return std::string("error: ") + error.what();
+    DiskInventory::protectedDisks({}, "/nonexistent/diskutil");
+    ADD_FAILURE() << "accepted";
+  } catch (const ImagerError& error) {
+    EXPECT_STREQ(error.what(), "System disk protection is unavailable.");
   }
-}
-
-}  // namespace
-
-TEST(ProtectedDisks, AsksAfreshForEveryPath) {
-  TempDir dir;
-  FakeDiskUtility utility = machineFor({"/", dir.path()});
-  EXPECT_EQ(protectedOutcome({"/", dir.path()}, utility.path()), "disk1");
-  const std::string volume = *Platform::volumeOf(dir.path());
-  EXPECT_EQ(utility.commandLines(),
-            (std::vector<std::string>{"info -plist /", "info -plist disk1",
-                                      "info -plist " + volume, "info -plist disk1"}));
-}
-
-TEST(ProtectedDisks, FailsWholeOnAnyFault) {
-  FakeDiskUtility utility = machineFor({"/"});
-  auto& faults = utility.description()["faults"];
-  struct Case {
-    const char* name;
-    std::vector<std::string> paths;
-    json fault;  // for "info -plist disk1"
-    std::string expected;
-  } cases[] = {
-      {"no paths", {}, nullptr, "error: System disk protection is unavailable."},
-      {"utility fails", {"/"}, {{"exit", 1}, {"stderr", "Could not find disk: disk1"}},
-       "error: System query failed: Could not find disk: disk1"},
-      {"not a property list", {"/"}, "not-plist",
-       "error: The data is not in the property list format."},
-      {"top level not a dictionary", {"/"}, "not-dict", "error: Invalid system information."},
-      {"floods its output", {"/"}, "flood",
-       "error: System query timed out or returned too much data."},
-      {"path missing", {"/", "/nonexistent/writer/path"}, nullptr,
-       "error: " + std::string(std::strerror(ENOENT))},
-  };
-  for (const Case& c : cases) {
-    faults = json::object();
-    if (!c.fault.is_null()) faults["info -plist disk1"] = c.fault;
-    utility.save();
-    EXPECT_EQ(protectedOutcome(c.paths, utility.path()), c.expected) << c.name;
-  }
-}
-
-TEST(ProtectedDisks, ReadsBinaryPropertyLists) {
-  FakeDiskUtility utility = machineFor({"/"});
-  utility.description()["format"] = "binary";
-  utility.save();
-  EXPECT_EQ(protectedOutcome({"/"}, utility.path()), "disk1");
 }

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
 #include "native/ori.h"
@@ -66,11 +65,4 @@ UniqueFd listenAs(uid_t uid, const std::string& path) {
   UniqueFd listener(receiveDescriptor(ours.get()));
   waitpid(pid, nullptr, 0);
   return listener;
-}
-
-int openDescriptorCount() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-    ++count;
-  return count;
 }

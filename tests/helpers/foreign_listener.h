@@ -10,6 +10,3 @@
 // (real and effective) and hands it back. Its peers see `uid` as the owner of
 // the other end. Invalid when the child could not listen there.
 UniqueFd listenAs(uid_t uid, const std::string& path);
-
-// The number of descriptors this process has open.
-int openDescriptorCount();

@@ -63,3 +63,10 @@ void shell(const std::string& command) {
   if (result.exitStatus != 0)
     throw std::runtime_error("`" + command + "` failed: " + result.out + result.err);
 }
+
+int openDescriptorCount() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
+  return count;
+}

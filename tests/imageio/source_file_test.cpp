@@ -21,13 +21,6 @@ namespace {
 constexpr char kCannotOpen[] = "Cannot open the image file.";
 constexpr char kNotPlain[] = "The image must be an unlocked regular file owned by this user.";
 
-int openDescriptorCount() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-    ++count;
-  return count;
-}
-
 // The message SourceFile fails with, or "" when it opens.
 std::string refusal(const std::string& path, std::optional<uint32_t> owner = 0,
                     bool writable = false) {

@@ -2,8 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "helpers/loop_device.h"
-#include "helpers/needs_root.h"
+#include "helpers/temp_dir.h"
 #include "native/ori.h"
 #include "support/unique_fd.h"
 
@@ -14,21 +13,7 @@ constexpr uint64_t kUntouched64 = 0xDEADBEEFCAFEF00D;
 
 }  // namespace
 
-class Geometry : public NeedsRoot {};
-
-TEST_F(Geometry, ReadsBlockSizeAndCapacityOfADevice) {
-  for (unsigned sectorSize : {512u, 4096u}) {
-    LoopDevice loop(3 << 20, sectorSize);
-    UniqueFd fd(open(loop.path().c_str(), O_RDONLY | O_CLOEXEC));
-    ASSERT_TRUE(fd);
-    uint32_t blockSize = kUntouched32;
-    uint64_t capacity = kUntouched64;
-    EXPECT_EQ(ori_geometry(fd.get(), &blockSize, &capacity), 1);
-    EXPECT_EQ(blockSize, sectorSize);
-    EXPECT_EQ(capacity, 3u << 20);
-  }
-}
-
+// Devices: the final-open tests in the sandbox.
 TEST(GeometryOfNonDevices, FailsWithoutTouchingTheCapacity) {
   TempDir dir;
   writeFile((dir / "file"), std::string(4096, 'x'));
