@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <string>
 
 #include "helpers/image_files.h"
 #include "helpers/temp_dir.h"
@@ -31,23 +30,18 @@ std::string readPayload(ArchiveImageReader& reader, std::size_t step = 1048576) 
   }
 }
 
-UniqueFd openRead(const std::string& path) {
-  return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-}
-
 class ArchiveImageReaderTest : public ::testing::Test {
  protected:
-  std::string rawImage() {
-    const std::string path = dir / "image.img";
-    writeFile(path, image());
-    return path;
-  }
-
   // Opens `path` by descriptor; the descriptor outlives the reader.
   bool open(const std::string& path, std::string* error,
             std::optional<uint64_t> expected = std::nullopt) {
-    fd_ = openRead(path);
+    fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     return reader.OpenDescriptor(fd_.get(), expected, error);
+  }
+
+  std::string rawImage() {
+    writeFile(dir / "image.img", image());
+    return dir / "image.img";
   }
 
   TempDir dir;
@@ -70,44 +64,39 @@ INSTANTIATE_TEST_SUITE_P(Images, EveryPacking,
                          ::testing::Values(Packing::Raw, Packing::Gzip, Packing::Xz, Packing::Zip),
                          [](const auto& param) { return std::string(packingName(param.param)); });
 
-TEST_F(ArchiveImageReaderTest, ZipSkipsADirectoryEntryBeforeThePayload) {
+// The payload is the first regular file; nothing but directories may follow.
+TEST_F(ArchiveImageReaderTest, ZipHoldsExactlyOneRegularFile) {
   std::filesystem::create_directories(dir / "folder/empty");
   writeFile(dir / "folder/image.img", image());
-  // zip -r stores each directory before the files inside it.
-  shell("cd '" + dir.path() + "' && zip -q -r -X packed.zip folder/empty folder/image.img");
-  std::string error;
-  ASSERT_TRUE(open(dir / "packed.zip", &error)) << error;
-  EXPECT_EQ(readPayload(reader), image());
-  EXPECT_TRUE(reader.Finish(&error)) << error;
-}
-
-TEST_F(ArchiveImageReaderTest, ZipWithTwoFilesYieldsTheFirstAndFailsToFinish) {
-  writeFile(dir / "first.img", image());
   writeFile(dir / "second.img", "other");
-  shell("cd '" + dir.path() + "' && zip -q -X two.zip first.img second.img");
-  std::string error;
-  ASSERT_TRUE(open(dir / "two.zip", &error)) << error;
-  EXPECT_EQ(readPayload(reader), image());
-  EXPECT_FALSE(reader.Finish(&error));
-  EXPECT_EQ(error, "The image archive contains more than one regular file.");
-}
-
-TEST_F(ArchiveImageReaderTest, ZipWithUnreadPayloadStillFindsTheSecondFile) {
-  writeFile(dir / "first.img", image());
-  writeFile(dir / "second.img", "other");
-  shell("cd '" + dir.path() + "' && zip -q -X two.zip first.img second.img");
-  std::string error;
-  ASSERT_TRUE(open(dir / "two.zip", &error)) << error;
-  EXPECT_FALSE(reader.Finish(&error));
-  EXPECT_EQ(error, "The image archive contains more than one regular file.");
-}
-
-TEST_F(ArchiveImageReaderTest, ZipOfOnlyDirectoriesHasNoPayload) {
-  std::filesystem::create_directories(dir / "a/b");
-  shell("cd '" + dir.path() + "' && zip -q -r -X dirs.zip a");
-  std::string error;
-  EXPECT_FALSE(open(dir / "dirs.zip", &error));
-  EXPECT_EQ(error, "The image archive does not contain a regular file.");
+  struct Case {
+    const char* name;
+    const char* entries;  // in archive order
+    bool read;            // the payload before Finish
+    const char* error;    // at open, or else at Finish; "" for none
+  } cases[] = {
+      {"a directory first", "folder/empty folder/image.img", true, ""},
+      {"two files", "folder/image.img second.img", true,
+       "The image archive contains more than one regular file."},
+      {"two files, payload unread", "folder/image.img second.img", false,
+       "The image archive contains more than one regular file."},
+      {"only directories", "folder/empty", false,
+       "The image archive does not contain a regular file."},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(dir / "packed.zip");
+    shell("cd '" + dir.path() + "' && zip -q -X packed.zip " + c.entries);
+    std::string error;
+    if (!open(dir / "packed.zip", &error)) {
+      EXPECT_EQ(error, c.error) << c.name;
+      continue;
+    }
+    if (c.read) {
+      EXPECT_EQ(readPayload(reader), image()) << c.name;
+    }
+    EXPECT_EQ(reader.Finish(&error), *c.error == '\0') << c.name;
+    EXPECT_EQ(error, c.error) << c.name;
+  }
 }
 
 // Formats that are not enabled are images like any other bytes; the digest
@@ -115,25 +104,19 @@ TEST_F(ArchiveImageReaderTest, ZipOfOnlyDirectoriesHasNoPayload) {
 TEST_F(ArchiveImageReaderTest, OtherArchivesAreDeliveredByteForByte) {
   writeFile(dir / "inner.img", image());
   shell("cd '" + dir.path() + "' && tar -cf packed.tar inner.img");
-  const std::string sevenZip = std::string("7z\xBC\xAF\x27\x1C\x00\x04", 8) + noiseBytes(5000, 3);
-  writeFile(dir / "packed.7z", sevenZip);
-
+  writeFile(dir / "packed.7z", std::string("7z\xBC\xAF\x27\x1C\x00\x04", 8) + noiseBytes(5000, 3));
   for (const std::string name : {"packed.tar", "packed.7z"}) {
     std::string error;
-    ArchiveImageReader fresh;
-    const UniqueFd fd = openRead(dir / name);
-    ASSERT_TRUE(fresh.OpenDescriptor(fd.get(), std::nullopt, &error)) << name << ": " << error;
-    EXPECT_EQ(readPayload(fresh), readFile(dir / name)) << name;
-    EXPECT_TRUE(fresh.Finish(&error)) << name << ": " << error;
+    ASSERT_TRUE(open(dir / name, &error)) << name << ": " << error;
+    EXPECT_EQ(readPayload(reader), readFile(dir / name)) << name;
+    EXPECT_TRUE(reader.Finish(&error)) << name << ": " << error;
   }
 }
 
 TEST_F(ArchiveImageReaderTest, ExpectedSizeIsCheckedOnlyWhenTheArchiveStatesOne) {
-  const std::string raw = rawImage();
-  const std::string zip = pack(raw, Packing::Zip);
+  const std::string raw = rawImage(), zip = pack(raw, Packing::Zip);
   const uint64_t size = image().size();
   std::string error;
-
   EXPECT_TRUE(open(zip, &error, size)) << error;
   EXPECT_FALSE(open(zip, &error, size + 512));
   EXPECT_EQ(error, "The expanded image size does not match the expected image size.");
@@ -142,51 +125,23 @@ TEST_F(ArchiveImageReaderTest, ExpectedSizeIsCheckedOnlyWhenTheArchiveStatesOne)
   EXPECT_TRUE(open(pack(raw, Packing::Xz), &error, 1)) << error;
 }
 
-TEST_F(ArchiveImageReaderTest, ReaderWithoutHandleIsNotReady) {
+// Opening again, by path this time, starts over; before any open, and with
+// a count of 2^63 or more, the reader is not ready.
+TEST_F(ArchiveImageReaderTest, OpensAgainAndRefusesWhatItCannotServe) {
   std::string error;
-  char buffer[16];
+  char buffer[100];
   EXPECT_EQ(reader.Read(buffer, sizeof buffer, &error), -1);
   EXPECT_EQ(error, "The image archive reader is not ready.");
-  error.clear();
-  EXPECT_FALSE(reader.Finish(&error));
-  EXPECT_EQ(error, "The image archive reader is not ready.");
-}
-
-TEST_F(ArchiveImageReaderTest, ByteCountOf2To63IsRefused) {
-  std::string error;
-  ASSERT_TRUE(open(rawImage(), &error)) << error;
-  char buffer[16];
-  EXPECT_EQ(reader.Read(buffer, std::size_t{1} << 63, &error), -1);
-  EXPECT_EQ(error, "The image archive reader is not ready.");
-  EXPECT_EQ(reader.Read(buffer, sizeof buffer, &error), 16);
-}
-
-TEST_F(ArchiveImageReaderTest, OpeningAgainStartsOver) {
-  std::string error;
-  ASSERT_TRUE(open(rawImage(), &error)) << error;
-  char buffer[100];
-  ASSERT_EQ(reader.Read(buffer, sizeof buffer, &error), 100);
-  ASSERT_TRUE(open(pack(dir / "image.img", Packing::Gzip), &error)) << error;
-  EXPECT_EQ(readPayload(reader), image());
-}
-
-TEST_F(ArchiveImageReaderTest, WidePathYieldsTheImage) {
-  std::string error;
-  const std::filesystem::path path = pack(rawImage(), Packing::Gzip);
-  ASSERT_TRUE(reader.Open(path.wstring(), std::nullopt, &error)) << error;
-  EXPECT_EQ(readPayload(reader), image());
-  EXPECT_TRUE(reader.Finish(&error)) << error;
-}
-
-TEST_F(ArchiveImageReaderTest, MissingFileFailsToOpen) {
-  std::string error;
-  EXPECT_FALSE(reader.Open(std::filesystem::path(dir / "missing").wstring(), std::nullopt, &error));
-  EXPECT_FALSE(error.empty());
-}
-
-TEST_F(ArchiveImageReaderTest, NullErrorStringIsAllowed) {
   EXPECT_FALSE(reader.Finish(nullptr));
-  EXPECT_TRUE(open(rawImage(), nullptr));
+  ASSERT_TRUE(open(rawImage(), nullptr));
+  EXPECT_EQ(reader.Read(buffer, std::size_t{1} << 63, &error), -1);
+  ASSERT_EQ(reader.Read(buffer, sizeof buffer, &error), 100);
+  const std::filesystem::path gzip = pack(dir / "image.img", Packing::Gzip);
+  ASSERT_TRUE(reader.Open(gzip.wstring(), std::nullopt, &error)) << error;
+  EXPECT_EQ(readPayload(reader), image());
+  error.clear();
+  EXPECT_FALSE(reader.Open(L"/nonexistent/image", std::nullopt, &error));
+  EXPECT_FALSE(error.empty());
 }
 
 }  // namespace
