@@ -13,76 +13,53 @@ using PlistShape::withinBounds;
 
 namespace {
 
-// A binary property list written object by object: 4-byte references and
-// offsets, object 0 the root.
-class BinaryPlist {
- public:
-  // An array (or, with `dictionary`, a dictionary of `references.size() / 2`
-  // keys then values) referring to the given objects.
-  BinaryPlist& container(std::vector<uint32_t> references, bool dictionary = false) {
-    std::string object;
-    const std::size_t count = dictionary ? references.size() / 2 : references.size();
-    const char type = dictionary ? '\xD0' : '\xA0';
-    if (count < 15) {
-      object += static_cast<char>(type | static_cast<char>(count));
-    } else {
-      object += static_cast<char>(type | 0x0F);
-      object += '\x12';  // a 4-byte integer count follows
-      appendBigEndian(object, count, 4);
-    }
-    for (uint32_t reference : references) appendBigEndian(object, reference, 4);
-    objects_.push_back(object);
-    return *this;
-  }
-  BinaryPlist& string(const std::string& text) {
-    objects_.push_back(std::string(1, static_cast<char>(0x50 | text.size())) + text);
-    return *this;
-  }
-  BinaryPlist& raw(const std::string& object) {
-    objects_.push_back(object);
-    return *this;
-  }
-
-  std::string bytes() const {
-    std::string out = "bplist00";
-    std::vector<uint64_t> offsets;
-    for (const std::string& object : objects_) {
-      offsets.push_back(out.size());
-      out += object;
-    }
-    const uint64_t table = out.size();
-    for (uint64_t offset : offsets) appendBigEndian(out, offset, 4);
-    out += std::string(6, '\0');
-    out += '\x04';
-    out += '\x04';
-    appendBigEndian(out, objects_.size(), 8);
-    appendBigEndian(out, 0, 8);
-    appendBigEndian(out, table, 8);
-    return out;
-  }
-
- private:
-  static void appendBigEndian(std::string& out, uint64_t value, int width) {
-    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8)
-      out += static_cast<char>((value >> shift) & 0xFF);
-  }
-  std::vector<std::string> objects_;
-};
-
-// `levels` arrays, each holding `fan` references to the next; the innermost
-// is empty.
-std::string binaryChain(std::size_t levels, std::size_t fan = 1) {
-  BinaryPlist plist;
-  for (uint32_t i = 0; i + 1 < levels; ++i) plist.container(std::vector<uint32_t>(fan, i + 1));
-  plist.container({});
-  return plist.bytes();
+std::string bigEndian(uint64_t value, int width) {
+  std::string out;
+  for (int shift = (width - 1) * 8; shift >= 0; shift -= 8)
+    out += static_cast<char>((value >> shift) & 0xFF);
+  return out;
 }
 
-std::string xmlChain(std::size_t levels) {
-  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
-  for (std::size_t i = 0; i < levels; ++i) out += "<array>";
-  for (std::size_t i = 0; i < levels; ++i) out += "</array>";
-  return out + "</plist>\n";
+// An array (a dictionary: keys then values) referring to objects by number.
+std::string container(const std::vector<uint32_t>& references, bool dictionary = false) {
+  const std::size_t count = dictionary ? references.size() / 2 : references.size();
+  const char type = dictionary ? '\xD0' : '\xA0';
+  std::string object = count < 15 ? std::string(1, static_cast<char>(type | count))
+                                  : std::string{static_cast<char>(type | 0x0F), '\x12'} +
+                                        bigEndian(count, 4);  // a 4-byte count follows
+  for (uint32_t reference : references) object += bigEndian(reference, 4);
+  return object;
+}
+
+std::string ascii(const std::string& text) { return static_cast<char>(0x50 | text.size()) + text; }
+
+// A binary property list of `objects`, object 0 the root, with 4-byte
+// offsets and references.
+std::string binary(const std::vector<std::string>& objects) {
+  std::string out = "bplist00", table;
+  for (const std::string& object : objects) {
+    table += bigEndian(out.size(), 4);
+    out += object;
+  }
+  return out + table + std::string(6, '\0') + "\x04\x04" + bigEndian(objects.size(), 8) +
+         bigEndian(0, 8) + bigEndian(out.size(), 8);
+}
+
+// `levels` arrays, each holding `fan` references to the next.
+std::string binaryChain(std::size_t levels, std::size_t fan = 1) {
+  std::vector<std::string> objects;
+  for (uint32_t i = 0; i + 1 < levels; ++i) objects.push_back(container(std::vector(fan, i + 1)));
+  objects.push_back(container({}));
+  return binary(objects);
+}
+
+std::string xmlChain(std::size_t levels, const std::string& innermost = "") {
+  std::string arrays;
+  for (std::size_t i = 0; i < levels; ++i) arrays += "<array>";
+  arrays += innermost;
+  for (std::size_t i = 0; i < levels; ++i) arrays += "</array>";
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + arrays +
+         "</plist>\n";
 }
 
 bool parses(const std::string& bytes) {
@@ -96,11 +73,9 @@ bool parses(const std::string& bytes) {
 
 }  // namespace
 
-// Deep enough past the limit to overflow the parser's stack, yet within what
-// one run of the disk utility may print (2 MiB): refused without a crash.
+// Far past the limit is deep enough to overflow the parser's stack, yet
+// within what one run of the disk utility may print (2 MiB).
 TEST(PlistShape, BoundsTheNestingOfBothFormats) {
-  std::string emptyElements = xmlChain(kMaximumDepth - 1);
-  emptyElements.insert(emptyElements.find("</array>"), "<array/><dict /><array></array>");
   struct Case {
     const char* name;
     std::string bytes;
@@ -112,7 +87,7 @@ TEST(PlistShape, BoundsTheNestingOfBothFormats) {
       {"XML at the limit", xmlChain(kMaximumDepth), true},
       {"XML past the limit", xmlChain(kMaximumDepth + 1), false},
       {"XML far past the limit", xmlChain(130000), false},
-      {"XML empty elements do not nest", emptyElements, true},
+      {"XML empty elements do not nest", xmlChain(kMaximumDepth - 1, "<array/><dict />"), true},
   };
   for (const Case& c : cases) EXPECT_EQ(parses(c.bytes), c.within) << c.name;
 }
@@ -120,16 +95,15 @@ TEST(PlistShape, BoundsTheNestingOfBothFormats) {
 // The parser copies a shared object once per reference: 40 levels of two
 // references each would be 2^40 values from a few hundred bytes.
 TEST(PlistShape, CountsSharedObjectsOncePerReference) {
-  EXPECT_TRUE(parses(binaryChain(15, 2)));  // 32767 values
+  EXPECT_TRUE(parses(binaryChain(15, 2)));         // 32767 values
   EXPECT_FALSE(withinBounds(binaryChain(17, 2)));  // 131071 values
   EXPECT_FALSE(parses(binaryChain(40, 2)));
 }
 
 TEST(PlistShape, RefusesBinaryStructureThatCannotBeFollowed) {
-  const std::string valid = BinaryPlist().container({1, 2}, true).string("Key").string("v").bytes();
-  std::string badTable = valid;
-  badTable[badTable.size() - 1] = '\x7F';  // offset table past the objects
-  std::string badReferenceSize = valid;
+  const std::string valid = binary({container({1, 2}, true), ascii("Key"), ascii("v")});
+  std::string badTable = valid, badReferenceSize = valid;
+  badTable.back() = '\x7F';  // offset table past the objects
   badReferenceSize[badReferenceSize.size() - 25] = '\0';
   struct Case {
     const char* name;
@@ -137,17 +111,15 @@ TEST(PlistShape, RefusesBinaryStructureThatCannotBeFollowed) {
     bool within;
   } cases[] = {
       {"dictionary", valid, true},
-      {"cycle", BinaryPlist().container({1}).container({0}).bytes(), false},
-      {"reference to itself", BinaryPlist().container({0}).bytes(), false},
-      {"reference past the objects", BinaryPlist().container({5}).bytes(), false},
-      {"references past the table", BinaryPlist().raw("\xA3").bytes(), false},
-      {"long count", BinaryPlist().container(std::vector<uint32_t>(20, 1)).string("x").bytes(),
-       true},
-      {"long count of 2^15 bytes", BinaryPlist().raw("\xAF\x1F").bytes(), false},
+      {"cycle", binary({container({1}), container({0})}), false},
+      {"reference to itself", binary({container({0})}), false},
+      {"reference past the objects", binary({container({5})}), false},
+      {"references past the table", binary({"\xA3"}), false},
+      {"long count", binary({container(std::vector<uint32_t>(20, 1)), ascii("x")}), true},
+      {"long count of 2^15 bytes", binary({"\xAF\x1F"}), false},
       {"offset table past the objects", badTable, false},
       {"reference size 0", badReferenceSize, false},
       {"trailer only", std::string("bplist00") + std::string(32, '\0'), false},
-      {"magic only", "bplist00", false},
   };
   for (const Case& c : cases) EXPECT_EQ(withinBounds(c.bytes), c.within) << c.name;
 }
@@ -174,6 +146,5 @@ TEST(PlistShape, AcceptsOnlyPlainTagsInsideXml) {
       {"unterminated tag", "<array></array", false},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(withinBounds(head + c.body + "</plist>\n"), c.within) << c.name;
-  EXPECT_TRUE(parses(head + cases[0].body + "</plist>\n"));
+    EXPECT_EQ(parses(head + c.body + "</plist>\n"), c.within) << c.name;
 }
