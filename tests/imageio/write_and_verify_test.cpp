@@ -1,5 +1,6 @@
 // writeAndVerify onto ordinary files, which stand in for a device here; the
-// loop-device tests repeat the essentials through direct I/O.
+// sandbox's drive repeats the essentials through direct I/O, and the e2e
+// cases show the events and every packing.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -53,19 +54,6 @@ class WriteAndVerifyFileTest : public ::testing::Test {
   WriteRun job;
 };
 
-TEST_F(WriteAndVerifyFileTest, EventsOfAPaddedImage) {
-  const ConfirmedImage confirmed = image(kMiB + 512);
-  ASSERT_EQ(run(confirmed, 4096), "");
-  const int64_t size = kMiB + 512;
-  const std::vector<WriteEvent> expected = {
-      {"checking", kMiB, size, std::nullopt},   {"checking", size, size, std::nullopt},
-      {"inspecting", kMiB, size, std::nullopt}, {"inspecting", size, size, std::nullopt},
-      {"writing", kMiB, size, std::nullopt},    {"verifying", kMiB, size, std::nullopt},
-      {"verifying", size, size, std::nullopt},
-  };
-  EXPECT_EQ(job.events, expected);
-}
-
 // The image, zeros to the end of its last block, and nothing written beyond.
 TEST_F(WriteAndVerifyFileTest, WritesWholeBlocksAndPadsTheLast) {
   struct Case {
@@ -109,21 +97,6 @@ TEST_F(WriteAndVerifyFileTest, WritesWholeBlocksAndPadsTheLast) {
     EXPECT_EQ(after.substr(padded), std::string(4 * kMiB - padded, kFill));
   }
 }
-
-class FileEveryPacking : public WriteAndVerifyFileTest,
-                         public ::testing::WithParamInterface<Packing> {};
-
-TEST_P(FileEveryPacking, WritesTheExpandedImage) {
-  const ConfirmedImage confirmed = image(2 * kMiB + 1536, GetParam());
-  ASSERT_EQ(run(confirmed, 4096), "");
-  EXPECT_EQ(readFile(target).substr(0, confirmed.expanded.size()), confirmed.expanded);
-  EXPECT_EQ(job.completed("checking").back(), confirmed.inspection.bytes);
-  EXPECT_EQ(job.completed("verifying").back(), confirmed.inspection.expanded);
-}
-
-INSTANTIATE_TEST_SUITE_P(Images, FileEveryPacking,
-                         ::testing::Values(Packing::Raw, Packing::Gzip, Packing::Xz, Packing::Zip),
-                         [](const auto& param) { return std::string(packingName(param.param)); });
 
 TEST_F(WriteAndVerifyFileTest, UnsupportedBlockSizeIsRefusedBeforeAnyIO) {
   const ConfirmedImage confirmed = image(4096);
@@ -342,17 +315,6 @@ TEST_F(WriteAndVerifyFileTest, StopsAtTheNextCheckOfEachPass) {
     EXPECT_EQ(run(attempt, image(3 * kMiB), 4096), "Operation cancelled.");
     EXPECT_EQ(attempt.completed(stage), Totals{kMiB});
   }
-}
-
-TEST_F(WriteAndVerifyFileTest, ProgressErrorEndsTheJobUnchanged) {
-  const ConfirmedImage confirmed = image(2 * kMiB);
-  const SourceFile source(confirmed.path, 0, false);
-  struct Disconnected {};
-  EXPECT_THROW(ImageIO::writeAndVerify(source, device.get(), confirmed.inspection, 512, job.cancel,
-                                       [](const WriteEvent& e) {
-                                         if (e.stage == "writing") throw Disconnected{};
-                                       }),
-               Disconnected);
 }
 
 }  // namespace
