@@ -29,6 +29,7 @@ TEST(DeviceWrite, WritesPadsAndReadsTheDriveBack) {
     std::string message;
   } cases[] = {
       {"a padded image", 3 * kMiB - 512, {}, ""},
+      {"smaller than a block", 1536, {}, ""},
       {"a byte of the image differs", 2 * kMiB,
        [&](const WriteEvent& e) {
          if (isLastOf(e, "writing")) patch(kMiB + 1);
