@@ -17,10 +17,12 @@ TEST(VolumeOf, ResolvesLinksAndEscapedMountPoints) {
   ASSERT_EQ(mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, nullptr), 0);
   ASSERT_EQ(mkdir((mountPoint + "/inner").c_str(), 0755), 0);
   ASSERT_EQ(symlink((mountPoint + "/inner").c_str(), "/tmp/link"), 0);
+  ASSERT_EQ(mkdir("/tmp/with", 0755), 0);  // a prefix of the name, not an ancestor
   EXPECT_EQ(Platform::volumeOf(mountPoint + "/inner"), mountPoint);
   EXPECT_EQ(Platform::volumeOf("/tmp/link/"), mountPoint);
-  EXPECT_EQ(Platform::volumeOf("/tmp"), "/tmp");
+  EXPECT_EQ(Platform::volumeOf("/tmp/with"), "/tmp");
   unlink("/tmp/link");
+  rmdir("/tmp/with");
   umount(mountPoint.c_str());
   rmdir(mountPoint.c_str());
   try {

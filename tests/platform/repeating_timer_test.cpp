@@ -49,19 +49,3 @@ TEST(RepeatingTimer, RepeatsUntilCancelled) {
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(firings, afterCancel);
 }
-
-TEST(RepeatingTimer, CanBeCancelledFromItsHandler) {
-  std::atomic<int> firings = 0;
-  std::atomic<Platform::RepeatingTimer*> self = nullptr;
-  std::atomic<bool> ready = false;
-  auto timer = Platform::startRepeatingTimer(5ms, [&] {
-    if (!ready) return;
-    ++firings;
-    self.load()->cancel();
-  });
-  self = timer.get();
-  ready = true;
-  EXPECT_TRUE(eventually([&] { return firings == 1; }));
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(firings, 1);
-}
