@@ -55,27 +55,27 @@ TEST(FinalOpen, OpensTheConfirmedDriveAndNothingElse) {
   const dev_t drive = driveDevice(), null = makedev(1, 3);
   struct Case {
     const char* name;
-    std::string node;
-    DevNode::Make make;
+    std::string at;  // the /dev entry changed
+    Node node;
     TargetDisk target;
     std::string expected;
   } cases[] = {
-      {"the drive", raw, deviceNode(S_IFBLK, drive), target,
+      {"the drive", raw, Node{S_IFBLK, drive}, target,
        "opened " + std::to_string(block) + " " + std::to_string(target.capacity)},
-      {"one block larger", raw, deviceNode(S_IFBLK, drive), larger, kChanged},
-      {"one block smaller", raw, deviceNode(S_IFBLK, drive), smaller, kChanged},
-      {"another registry entry", raw, deviceNode(S_IFBLK, drive), otherEntry, kChanged},
-      {"no raw node", raw, {}, target, kLocked},
-      {"raw node a symbolic link", raw, symbolicLink(sandboxLoop()), target, kLocked},
-      {"raw node a regular file", raw, emptyFile(), target, kChanged},
-      {"raw node a character device", raw, deviceNode(S_IFCHR, null), target, kChanged},
-      {"no registry node", target.bsd, {}, target, kChanged},
-      {"registry node a character device", target.bsd, deviceNode(S_IFCHR, null), target, kChanged},
-      {"a name the writer never acts on", "rdisk123456", deviceNode(S_IFBLK, drive), longName,
+      {"one block larger", raw, Node{S_IFBLK, drive}, larger, kChanged},
+      {"one block smaller", raw, Node{S_IFBLK, drive}, smaller, kChanged},
+      {"another registry entry", raw, Node{S_IFBLK, drive}, otherEntry, kChanged},
+      {"no raw node", raw, Node{}, target, kLocked},
+      {"raw node a symbolic link", raw, Node{S_IFLNK, 0, sandboxLoop()}, target, kLocked},
+      {"raw node a regular file", raw, Node{S_IFREG}, target, kChanged},
+      {"raw node a character device", raw, Node{S_IFCHR, null}, target, kChanged},
+      {"no registry node", target.bsd, Node{}, target, kChanged},
+      {"registry node a character device", target.bsd, Node{S_IFCHR, null}, target, kChanged},
+      {"a name the writer never acts on", "rdisk123456", Node{S_IFBLK, drive}, longName,
        kChanged},
   };
   for (const Case& c : cases) {
-    const DevNode node(c.node, c.make);
+    const DevNode swapped(c.at, c.node);
     EXPECT_EQ(finalOpen(c.target), c.expected) << c.name;
   }
 }
@@ -107,12 +107,12 @@ TEST(RegistryID, IsTheDiskSequenceOfTheWholeDiskNode) {
   const TargetDisk drive = sandboxTarget();
   const std::string seq = std::to_string(drive.registryID);
   const DevNode nodes[] = {
-      {"disk8", deviceNode(S_IFCHR, makedev(1, 3))},
-      {"disk9", emptyFile()},
-      {"disk10", deviceNode(S_IFBLK, makedev(4095, 0))},  // no such device attached
-      {"disk11", symbolicLink("/dev/" + drive.bsd)},
-      {"disk123456", deviceNode(S_IFBLK, driveDevice())},
-      {drive.bsd + "s1", deviceNode(S_IFBLK, driveDevice())},
+      {"disk8", Node{S_IFCHR, makedev(1, 3)}},
+      {"disk9", Node{S_IFREG}},
+      {"disk10", Node{S_IFBLK, makedev(4095, 0)}},  // no such device attached
+      {"disk11", Node{S_IFLNK, 0, "/dev/" + drive.bsd}},
+      {"disk123456", Node{S_IFBLK, driveDevice()}},
+      {drive.bsd + "s1", Node{S_IFBLK, driveDevice()}},
   };
   const std::vector<std::string> names = {drive.bsd, "DISK" + drive.bsd.substr(4), "disk8",
                                           "disk9",   "disk10",  "disk11", "disk12", "disk123456",

@@ -59,28 +59,15 @@ void setStandInState(const nlohmann::json& state) {
   writeFile(environment("SANDBOX_STATE"), state.dump());
 }
 
-DevNode::DevNode(const std::string& name, const Make& make) : path_("/dev/" + name) {
+DevNode::DevNode(const std::string& name, const Node& node) : path_("/dev/" + name) {
   saved_ = rename(path_.c_str(), (path_ + ".saved").c_str()) == 0;
-  if (make) make(path_);
+  const char* path = path_.c_str();
+  const bool made = node.type == 0 || (node.type == S_IFLNK && symlink(node.target.c_str(), path) == 0) ||
+                    (node.type != S_IFLNK && mknod(path, node.type | 0600, node.device) == 0);
+  if (!made) throw std::runtime_error("cannot make " + path_);
 }
 
 DevNode::~DevNode() {
   unlink(path_.c_str());
   if (saved_) rename((path_ + ".saved").c_str(), path_.c_str());
-}
-
-DevNode::Make deviceNode(mode_t type, dev_t device) {
-  return [=](const std::string& path) {
-    if (mknod(path.c_str(), type | 0600, device) != 0) throw std::runtime_error("mknod " + path);
-  };
-}
-
-DevNode::Make symbolicLink(const std::string& target) {
-  return [=](const std::string& path) {
-    if (symlink(target.c_str(), path.c_str()) != 0) throw std::runtime_error("symlink " + path);
-  };
-}
-
-DevNode::Make emptyFile() {
-  return [](const std::string& path) { writeFile(path, ""); };
 }

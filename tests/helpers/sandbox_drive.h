@@ -2,7 +2,6 @@
 
 #include <sys/types.h>
 
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -32,12 +31,20 @@ void replugSandboxDrive();
 nlohmann::json standInState();
 void setStandInState(const nlohmann::json& state);
 
-// Puts what `make` creates at /dev/NAME (nothing when `make` is empty) in
-// place of what was there, until the object goes.
+// What to put at a path: a device node ({S_IFBLK or S_IFCHR, device}), a
+// symbolic link ({S_IFLNK, 0, target}), an empty file ({S_IFREG}), or
+// nothing ({0}).
+struct Node {
+  Node(mode_t t = 0, dev_t d = 0, std::string to = "") : type(t), device(d), target(std::move(to)) {}
+  mode_t type;
+  dev_t device;
+  std::string target;
+};
+
+// Puts `node` at /dev/NAME in place of what was there until the object goes.
 class DevNode {
  public:
-  using Make = std::function<void(const std::string& path)>;
-  DevNode(const std::string& name, const Make& make);
+  DevNode(const std::string& name, const Node& node);
   ~DevNode();
   DevNode(const DevNode&) = delete;
   DevNode& operator=(const DevNode&) = delete;
@@ -46,7 +53,3 @@ class DevNode {
   std::string path_;
   bool saved_ = false;
 };
-
-DevNode::Make deviceNode(mode_t type, dev_t device);  // S_IFBLK or S_IFCHR
-DevNode::Make symbolicLink(const std::string& target);
-DevNode::Make emptyFile();
