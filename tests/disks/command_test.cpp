@@ -39,9 +39,9 @@ std::string printing(int out, int err) {
 
 TEST(Command, PassesArgumentsAndReturnsOutputAsTheyStand) {
   EXPECT_EQ(outcome("printf 'a\\000b\\n'; echo ignored >&2"), std::string("a\0b\n", 4));
-  EXPECT_EQ(Command::run("/bin/sh", {"-c", "printf '%s|' \"$0\" \"$@\"", "0", "a b", "", "*", "$HOME"},
-                         15.0, 100),
-            "0|a b||*|$HOME|");
+  const std::vector<std::string> arguments{"-c", "printf '%s|' \"$0\" \"$@\"", "0", "a b", "", "*",
+                                           "$HOME"};
+  EXPECT_EQ(Command::run("/bin/sh", arguments, 15.0, 100), "0|a b||*|$HOME|");
 }
 
 TEST(Command, LimitsBothStreamsTogether) {

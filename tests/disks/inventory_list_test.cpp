@@ -29,7 +29,7 @@ TEST(Inventory, ListsTheDriveOrFailsWhole) {
   const json described = standInState();
   const std::string drive = sandboxDisk(), list = "list -plist external physical";
   const json target = sandboxTarget();
-  const auto times = [&](std::size_t count) { return json(std::vector<json>(count, target)).dump(); };
+  const auto times = [&](std::size_t count) { return json(std::vector(count, target)).dump(); };
   const auto listed = [&](std::size_t count) {
     return [=](json& s) { s["wholeDisks"] = std::vector<std::string>(count, drive); };
   };

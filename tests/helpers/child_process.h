@@ -13,4 +13,5 @@ struct ChildResult {
 };
 
 // Runs argv[0] with `argv` and an empty environment, as `uid` when given.
-ChildResult runProcess(const std::vector<std::string>& argv, std::optional<uid_t> uid = std::nullopt);
+ChildResult runProcess(const std::vector<std::string>& argv,
+                       std::optional<uid_t> uid = std::nullopt);

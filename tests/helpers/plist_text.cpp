@@ -11,7 +11,8 @@ std::string escaped(const std::string& text) {
 std::string xml(const nlohmann::json& value) {
   std::string out;
   if (value.is_object()) {
-    for (const auto& [key, member] : value.items()) out += "<key>" + escaped(key) + "</key>" + xml(member);
+    for (const auto& [key, member] : value.items())
+      out += "<key>" + escaped(key) + "</key>" + xml(member);
     return "<dict>" + out + "</dict>";
   }
   if (value.is_array()) {

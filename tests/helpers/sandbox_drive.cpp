@@ -15,14 +15,14 @@ namespace {
 
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
-  if (value == nullptr) throw std::runtime_error(std::string(name) + " unset: run in scripts/sandbox");
+  if (value == nullptr) throw std::runtime_error(std::string(name) + " unset: not in the sandbox");
   return value;
 }
 
 // A file of /sys/dev/block/ for the drive's node.
 std::string driveAttribute(const std::string& name) {
   struct stat node{};
-  if (stat(("/dev/" + sandboxDisk()).c_str(), &node) != 0) throw std::runtime_error("no drive node");
+  if (stat(("/dev/" + sandboxDisk()).c_str(), &node) != 0) throw std::runtime_error("no drive");
   std::ifstream in("/sys/dev/block/" + std::to_string(major(node.st_rdev)) + ":" +
                    std::to_string(minor(node.st_rdev)) + "/" + name);
   std::string value;
@@ -53,7 +53,9 @@ void replugSandboxDrive() {
         " 2>/dev/null && exit; sleep 0.05; done; exit 1");
 }
 
-nlohmann::json standInState() { return nlohmann::json::parse(readFile(environment("SANDBOX_STATE"))); }
+nlohmann::json standInState() {
+  return nlohmann::json::parse(readFile(environment("SANDBOX_STATE")));
+}
 
 void setStandInState(const nlohmann::json& state) {
   writeFile(environment("SANDBOX_STATE"), state.dump());
@@ -62,8 +64,9 @@ void setStandInState(const nlohmann::json& state) {
 DevNode::DevNode(const std::string& name, const Node& node) : path_("/dev/" + name) {
   saved_ = rename(path_.c_str(), (path_ + ".saved").c_str()) == 0;
   const char* path = path_.c_str();
-  const bool made = node.type == 0 || (node.type == S_IFLNK && symlink(node.target.c_str(), path) == 0) ||
-                    (node.type != S_IFLNK && mknod(path, node.type | 0600, node.device) == 0);
+  const bool made = node.type == 0 ||
+                    (node.type == S_IFLNK ? symlink(node.target.c_str(), path)
+                                          : mknod(path, node.type | 0600, node.device)) == 0;
   if (!made) throw std::runtime_error("cannot make " + path_);
 }
 

@@ -35,7 +35,8 @@ void setStandInState(const nlohmann::json& state);
 // symbolic link ({S_IFLNK, 0, target}), an empty file ({S_IFREG}), or
 // nothing ({0}).
 struct Node {
-  Node(mode_t t = 0, dev_t d = 0, std::string to = "") : type(t), device(d), target(std::move(to)) {}
+  Node(mode_t t = 0, dev_t d = 0, std::string to = "")
+      : type(t), device(d), target(std::move(to)) {}
   mode_t type;
   dev_t device;
   std::string target;

@@ -47,7 +47,8 @@ TEST_F(HashFileTest, FipsVectorsThroughTheFile) {
       {std::string(1000000, 'a'),
        "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
   };
-  for (const auto& vector : vectors) EXPECT_EQ(hash(SourceFile(image(vector.text), 0, false)), vector.digest);
+  for (const auto& vector : vectors)
+    EXPECT_EQ(hash(SourceFile(image(vector.text), 0, false)), vector.digest);
 }
 
 // Each pass reads the whole file from its start, one MiB at a time.

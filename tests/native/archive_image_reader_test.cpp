@@ -95,7 +95,8 @@ TEST_F(ArchiveTest, CopiesMessagesWithSnprintfRules) {
     std::string buffer(1100, 'x');
     EXPECT_EQ(ori_archive_open(fd.get(), buffer.data(), size), nullptr);
     const std::size_t written = std::min(size, text.size() + 1);
-    EXPECT_EQ(buffer.substr(0, written), size == 0 ? "" : text.substr(0, written - 1) + '\0') << size;
+    const std::string copied = size == 0 ? "" : text.substr(0, written - 1) + '\0';
+    EXPECT_EQ(buffer.substr(0, written), copied) << size;
     EXPECT_EQ(buffer[written], 'x') << "wrote past " << size;
   }
   ASSERT_EQ(::lseek(fd.get(), 0, SEEK_SET), 0);
