@@ -100,27 +100,3 @@ TEST(FinalOpen, RefusesADriveHeldElsewhere) {
   }
   EXPECT_EQ(finalOpen(target).substr(0, 6), "opened");
 }
-
-// The kernel's sequence number of the whole disk's node, which follows
-// symbolic links; nothing for any other node or name.
-TEST(RegistryID, IsTheDiskSequenceOfTheWholeDiskNode) {
-  const TargetDisk drive = sandboxTarget();
-  const std::string seq = std::to_string(drive.registryID);
-  const DevNode nodes[] = {
-      {"disk8", Node{S_IFCHR, makedev(1, 3)}},
-      {"disk9", Node{S_IFREG}},
-      {"disk10", Node{S_IFBLK, makedev(4095, 0)}},  // no such device attached
-      {"disk11", Node{S_IFLNK, 0, "/dev/" + drive.bsd}},
-      {"disk123456", Node{S_IFBLK, driveDevice()}},
-      {drive.bsd + "s1", Node{S_IFBLK, driveDevice()}},
-  };
-  const std::vector<std::string> names = {drive.bsd, "DISK" + drive.bsd.substr(4), "disk8",
-                                          "disk9",   "disk10",  "disk11", "disk12", "disk123456",
-                                          drive.bsd + "s1"};
-  std::string listed;
-  for (const std::string& name : names) {
-    const auto id = DiskInventory::registryID(name);
-    listed += (id ? std::to_string(*id) : "none") + " ";
-  }
-  EXPECT_EQ(listed, seq + " none none none none " + seq + " none none none ");
-}

@@ -20,18 +20,12 @@ std::string bigEndian(uint64_t value, int width) {
   return out;
 }
 
-// An array (a dictionary: keys then values) referring to objects by number.
-std::string container(const std::vector<uint32_t>& references, bool dictionary = false) {
-  const std::size_t count = dictionary ? references.size() / 2 : references.size();
-  const char type = dictionary ? '\xD0' : '\xA0';
-  std::string object = count < 15 ? std::string(1, static_cast<char>(type | count))
-                                  : std::string{static_cast<char>(type | 0x0F), '\x12'} +
-                                        bigEndian(count, 4);  // a 4-byte count follows
+// An array of fewer than 15 elements referring to objects by number.
+std::string array(const std::vector<uint32_t>& references) {
+  std::string object(1, static_cast<char>(0xA0 | references.size()));
   for (uint32_t reference : references) object += bigEndian(reference, 4);
   return object;
 }
-
-std::string ascii(const std::string& text) { return static_cast<char>(0x50 | text.size()) + text; }
 
 // A binary property list of `objects`, object 0 the root, with 4-byte
 // offsets and references.
@@ -48,8 +42,8 @@ std::string binary(const std::vector<std::string>& objects) {
 // `levels` arrays, each holding `fan` references to the next.
 std::string binaryChain(std::size_t levels, std::size_t fan = 1) {
   std::vector<std::string> objects;
-  for (uint32_t i = 0; i + 1 < levels; ++i) objects.push_back(container(std::vector(fan, i + 1)));
-  objects.push_back(container({}));
+  for (uint32_t i = 0; i + 1 < levels; ++i) objects.push_back(array(std::vector(fan, i + 1)));
+  objects.push_back(array({}));
   return binary(objects);
 }
 
@@ -73,7 +67,8 @@ bool parses(const std::string& bytes) {
 
 }  // namespace
 
-// Far past the limit is deep enough to overflow the parser's stack, yet
+// (Structures that cannot be followed: the disk-information fuzz target,
+// whose corpus holds binary lists.) Far past the limit is deep enough to overflow the parser's stack, yet
 // within what one run of the disk utility may print (2 MiB).
 TEST(PlistShape, BoundsTheNestingOfBothFormats) {
   struct Case {
@@ -98,30 +93,6 @@ TEST(PlistShape, CountsSharedObjectsOncePerReference) {
   EXPECT_TRUE(parses(binaryChain(15, 2)));         // 32767 values
   EXPECT_FALSE(withinBounds(binaryChain(17, 2)));  // 131071 values
   EXPECT_FALSE(parses(binaryChain(40, 2)));
-}
-
-TEST(PlistShape, RefusesBinaryStructureThatCannotBeFollowed) {
-  const std::string valid = binary({container({1, 2}, true), ascii("Key"), ascii("v")});
-  std::string badTable = valid, badReferenceSize = valid;
-  badTable.back() = '\x7F';  // offset table past the objects
-  badReferenceSize[badReferenceSize.size() - 25] = '\0';
-  struct Case {
-    const char* name;
-    std::string bytes;
-    bool within;
-  } cases[] = {
-      {"dictionary", valid, true},
-      {"cycle", binary({container({1}), container({0})}), false},
-      {"reference to itself", binary({container({0})}), false},
-      {"reference past the objects", binary({container({5})}), false},
-      {"references past the table", binary({"\xA3"}), false},
-      {"long count", binary({container(std::vector<uint32_t>(20, 1)), ascii("x")}), true},
-      {"long count of 2^15 bytes", binary({"\xAF\x1F"}), false},
-      {"offset table past the objects", badTable, false},
-      {"reference size 0", badReferenceSize, false},
-      {"trailer only", std::string("bplist00") + std::string(32, '\0'), false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(withinBounds(c.bytes), c.within) << c.name;
 }
 
 // From the first array or dictionary on, every tag must be plain, so that

@@ -51,16 +51,6 @@ TEST_F(HashFileTest, FipsVectorsThroughTheFile) {
     EXPECT_EQ(hash(SourceFile(image(vector.text), 0, false)), vector.digest);
 }
 
-// Each pass reads the whole file from its start, one MiB at a time.
-TEST_F(HashFileTest, StartsFromTheBeginningWhateverTheOffset) {
-  const std::string bytes = noiseBytes(2 * kMiB, 5);
-  const SourceFile source(image(bytes), 0, false);
-  ASSERT_EQ(::lseek(source.fd(), 12345, SEEK_SET), 12345);
-  EXPECT_EQ(hash(source), sha256Of(bytes));
-  EXPECT_EQ(hash(source), sha256Of(bytes));
-  EXPECT_EQ(totals, (std::vector<int64_t>{kMiB, 2 * kMiB, kMiB, 2 * kMiB}));
-}
-
 TEST_F(HashFileTest, FileEmptyOrChangedInSizeSinceOpeningIsRefused) {
   const std::string bytes = noiseBytes(kMiB + 10, 6);
   for (const std::string& after : {bytes + "x", bytes.substr(0, 1000), std::string()}) {
@@ -71,21 +61,6 @@ TEST_F(HashFileTest, FileEmptyOrChangedInSizeSinceOpeningIsRefused) {
   totals.clear();
   EXPECT_EQ(hash(SourceFile(image(""), 0, false)), "Image changed or is empty.");
   EXPECT_TRUE(totals.empty());
-}
-
-TEST_F(HashFileTest, CancellationStopsBeforeTheNextRead) {
-  const SourceFile source(image(noiseBytes(3 * kMiB, 7)), 0, false);
-  try {
-    ImageIO::hashFile(source, cancel, [&](int64_t total) {
-      totals.push_back(total);
-      cancel.set();
-    });
-    FAIL() << "the pass finished";
-  } catch (const ImagerError& error) {
-    EXPECT_TRUE(error.isCancelled());
-  }
-  EXPECT_EQ(totals, std::vector<int64_t>{kMiB});
-  EXPECT_EQ(::lseek(source.fd(), 0, SEEK_CUR), kMiB) << "read on after the stop";
 }
 
 }  // namespace

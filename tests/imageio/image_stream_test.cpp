@@ -98,22 +98,4 @@ TEST_F(ImageStreamTest, ReaderFailuresCarryTheReadersMessage) {
   }
 }
 
-// A stop lets the chunk at hand complete and ends the pass before the next;
-// set before the pass, nothing is consumed.
-TEST_F(ImageStreamTest, CancellationEndsThePassBetweenChunks) {
-  cancel.set();
-  EXPECT_EQ(failure(raw(noiseBytes(3 * kMiB, 13))), "Operation cancelled.");
-  EXPECT_TRUE(chunks.empty());
-  Cancellation fresh;
-  const SourceFile source(dir / "image.img", 0, false);
-  int calls = 0;
-  EXPECT_THROW(ImageIO::stream(source, fresh,
-                               [&](std::span<const uint8_t>) {
-                                 ++calls;
-                                 fresh.set();
-                               }),
-               ImagerError);
-  EXPECT_EQ(calls, 1);
-}
-
 }  // namespace

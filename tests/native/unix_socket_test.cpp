@@ -81,15 +81,3 @@ TEST(UnixSocket, RefusesWithoutLeakingADescriptor) {
   }
   EXPECT_NE(access(tooLong.c_str(), F_OK), 0);
 }
-
-TEST(UnixSocket, PeerUidIsUnknownOffAConnectedSocket) {
-  int ends[2];
-  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-  UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
-  UniqueFd unconnected(Platform::unixStreamSocket());
-  for (int fd : {readEnd.get(), unconnected.get(), -1}) {
-    uint32_t uid = 7;
-    EXPECT_EQ(ori_peer_uid(fd, &uid), 0) << "descriptor " << fd;
-    EXPECT_EQ(uid, 7u) << "descriptor " << fd;
-  }
-}
