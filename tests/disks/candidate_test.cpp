@@ -12,8 +12,8 @@ const json kGood = {{"DeviceIdentifier", "disk4"}, {"WholeDisk", true},
                     {"Internal", false},           {"VirtualOrPhysical", "Physical"},
                     {"Writable", true},            {"TotalSize", 16008609792},
                     {"BusProtocol", "USB"},        {"MediaName", "Stick"}};
-const std::set<std::string> kProtected = {"disk0", "disk1"};
 
+// kGood with `key` set to `value`, or without it for null.
 json with(const std::string& key, json value) {
   json info = kGood;
   if (value.is_null()) info.erase(key);
@@ -21,73 +21,64 @@ json with(const std::string& key, json value) {
   return info;
 }
 
-// The candidate as "bsd|name|capacity|registryID|bus", or "refused".
-std::string outcome(const json& info, const std::set<std::string>& protectedSet = kProtected,
-                    std::optional<uint64_t> identity = 77) {
-  const auto target = DiskInventory::candidate(diskInfo(info), protectedSet, identity);
-  if (!target) return "refused";
-  return target->bsd + "|" + target->name + "|" + std::to_string(target->capacity) + "|" +
-         std::to_string(target->registryID) + "|" + target->bus;
-}
-
 }  // namespace
 
-TEST(Candidate, AcceptsAnExternalPhysicalWritableWholeDisk) {
-  EXPECT_EQ(outcome(kGood), "disk4|Stick|16008609792|77|USB");
-  EXPECT_EQ(outcome(with("BusProtocol", "Secure Digital")),
-            "disk4|Stick|16008609792|77|Secure Digital");
-  EXPECT_EQ(outcome(with("BusProtocol", "SD")), "disk4|Stick|16008609792|77|SD");
-  EXPECT_EQ(outcome(with("DeviceIdentifier", "DISK99999")), "DISK99999|Stick|16008609792|77|USB");
-  EXPECT_EQ(outcome(with("TotalSize", 1.5e9)), "disk4|Stick|1500000000|77|USB");
-  EXPECT_EQ(outcome(kGood, {"disk40"}, 1), "disk4|Stick|16008609792|1|USB");
-}
-
-TEST(Candidate, RefusesEveryDiskThatFailsATest) {
+// The candidate as "bsd|capacity|registryID|bus", or "refused".
+TEST(Candidate, PassesEveryTestOrIsRefused) {
+  const std::set<std::string> kSystem = {"disk0", "disk1"};
   struct Case {
     const char* name;
     json info;
+    std::string expected;
+    std::set<std::string> protectedSet = {"disk0", "disk1"};
+    std::optional<uint64_t> identity = 77;
   } cases[] = {
-      {"no identifier", with("DeviceIdentifier", nullptr)},
-      {"identifier a number", with("DeviceIdentifier", 4)},
-      {"partition", with("DeviceIdentifier", "disk4s1")},
-      {"six digits", with("DeviceIdentifier", "disk123456")},
-      {"no digits", with("DeviceIdentifier", "disk")},
-      {"not whole", with("WholeDisk", false)},
-      {"whole unknown", with("WholeDisk", nullptr)},
-      {"whole as a number", with("WholeDisk", 1)},
-      {"internal", with("Internal", true)},
-      {"internal unknown", with("Internal", nullptr)},
-      {"internal as a string", with("Internal", "false")},
-      {"virtual", with("VirtualOrPhysical", "Virtual")},
-      {"physical in lower case", with("VirtualOrPhysical", "physical")},
-      {"kind unknown", with("VirtualOrPhysical", nullptr)},
-      {"read-only", with("Writable", false)},
-      {"writable unknown", with("Writable", nullptr)},
-      {"no size", with("TotalSize", nullptr)},
-      {"size as a string", with("TotalSize", "16008609792")},
-      {"size zero", with("TotalSize", 0)},
-      {"bus in lower case", with("BusProtocol", "usb")},
-      {"bus in mixed case", with("BusProtocol", "Secure digital")},
-      {"other bus", with("BusProtocol", "SATA")},
-      {"bus with a blank", with("BusProtocol", "USB ")},
-      {"bus unknown", with("BusProtocol", nullptr)},
+      {"external USB stick", kGood, "disk4|16008609792|77|USB"},
+      {"SD card", with("BusProtocol", "Secure Digital"), "disk4|16008609792|77|Secure Digital"},
+      {"short bus name", with("BusProtocol", "SD"), "disk4|16008609792|77|SD"},
+      {"identifier in capitals", with("DeviceIdentifier", "DISK99999"),
+       "DISK99999|16008609792|77|USB"},
+      {"size as a real", with("TotalSize", 1.5e9), "disk4|1500000000|77|USB"},
+      {"no identifier", with("DeviceIdentifier", nullptr), "refused"},
+      {"identifier a number", with("DeviceIdentifier", 4), "refused"},
+      {"partition", with("DeviceIdentifier", "disk4s1"), "refused"},
+      {"six digits", with("DeviceIdentifier", "disk123456"), "refused"},
+      {"not whole", with("WholeDisk", false), "refused"},
+      {"whole unknown", with("WholeDisk", nullptr), "refused"},
+      {"internal", with("Internal", true), "refused"},
+      {"internal unknown", with("Internal", nullptr), "refused"},
+      {"internal as a string", with("Internal", "false"), "refused"},
+      {"virtual", with("VirtualOrPhysical", "Virtual"), "refused"},
+      {"physical in lower case", with("VirtualOrPhysical", "physical"), "refused"},
+      {"kind unknown", with("VirtualOrPhysical", nullptr), "refused"},
+      {"read-only", with("Writable", false), "refused"},
+      {"writable unknown", with("Writable", nullptr), "refused"},
+      {"no size", with("TotalSize", nullptr), "refused"},
+      {"size as a string", with("TotalSize", "16008609792"), "refused"},
+      {"size zero", with("TotalSize", 0), "refused"},
+      {"bus in lower case", with("BusProtocol", "usb"), "refused"},
+      {"other bus", with("BusProtocol", "SATA"), "refused"},
+      {"bus with a blank", with("BusProtocol", "USB "), "refused"},
+      {"bus unknown", with("BusProtocol", nullptr), "refused"},
+      {"protected", kGood, "refused", {"disk0", "disk4"}},
+      {"protection unknown", kGood, "refused", {}},
+      {"identity unknown", kGood, "refused", kSystem, std::nullopt},
+      {"identity zero", kGood, "refused", kSystem, 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(outcome(c.info), "refused") << c.name;
-}
-
-TEST(Candidate, RefusesProtectedDisksAndUnknownIdentity) {
-  EXPECT_EQ(outcome(kGood, {"disk4"}), "refused");
-  EXPECT_EQ(outcome(kGood, {"disk0", "disk4"}), "refused");
-  EXPECT_EQ(outcome(kGood, {}), "refused");  // protection unknown
-  EXPECT_EQ(outcome(kGood, kProtected, std::nullopt), "refused");
-  EXPECT_EQ(outcome(kGood, kProtected, 0), "refused");
+  for (const Case& c : cases) {
+    const auto target = DiskInventory::candidate(diskInfo(c.info), c.protectedSet, c.identity);
+    const std::string outcome =
+        target ? target->bsd + "|" + std::to_string(target->capacity) + "|" +
+                     std::to_string(target->registryID) + "|" + target->bus
+               : "refused";
+    EXPECT_EQ(outcome, c.expected) << c.name;
+  }
 }
 
 TEST(Candidate, NamesTheDiskByItsFirst160Characters) {
   const std::string accented = "e\xCC\x81";  // one user-perceived character
-  std::string accents160, accents161;
+  std::string accents160;
   for (int i = 0; i < 160; ++i) accents160 += accented;
-  accents161 = accents160 + accented;
   struct Case {
     const char* name;
     json mediaName;
@@ -97,12 +88,12 @@ TEST(Candidate, NamesTheDiskByItsFirst160Characters) {
       {"empty", "", "External drive"},
       {"not a string", 42, "External drive"},
       {"blanks kept", "  Stick  ", "  Stick  "},
-      {"exactly 160", std::string(160, 'x'), std::string(160, 'x')},
-      {"longer", std::string(200, 'x'), std::string(160, 'x')},
-      {"combining accents", accents161, accents160},
+      {"longer", std::string(161, 'x'), std::string(160, 'x')},
+      {"combining accents", accents160 + accented, accents160},
       {"invalid bytes", "Stick\xFF", "Stick\xEF\xBF\xBD"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(DiskInventory::displayName(diskInfo(with("MediaName", c.mediaName))), c.expected)
         << c.name;
+  EXPECT_EQ(DiskInventory::candidate(diskInfo(kGood), {"disk0"}, 1)->name, "Stick");
 }

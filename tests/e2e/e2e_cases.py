@@ -502,6 +502,23 @@ def case_heartbeat_silence(build):
     refused(build, "Operation cancelled.", stage="cancelled", ping=False)
 
 
+def case_foreign_channel(build):
+    """The channel's listener is not the request's user (another user, then
+    root): the writer says so in its only line and touches nothing."""
+    raw = raw_image(IMAGE_BYTES)
+    source = pack(raw, "raw")
+    fill_drive()
+    for listener in (UID + 1, 0):
+        imager = Imager(build, listener)
+        session = imager.run(imager.request(source, inspection(source, raw)))
+        refusal = {"stage": "error", "completed": 0, "total": 0,
+                   "message": "Invalid Imager channel owner."}
+        check(session.status == 1 and session.events == [refusal],
+              "listener %d: %s" % (listener, session.describe()))
+    check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
+    expect_nothing_left()
+
+
 def case_imager_gone(build):
     raw = raw_image(IMAGE_BYTES)
     source = pack(raw, "raw")
@@ -604,6 +621,7 @@ CASES = {
     "drive-held": case_drive_held,
     "drive-too-small": case_drive_too_small,
     "heartbeat-silence": case_heartbeat_silence,
+    "foreign-channel": case_foreign_channel,
     "imager-gone": case_imager_gone,
     "imager-stops-reading": case_imager_stops_reading,
     "faulty-drive": case_faulty_drive,

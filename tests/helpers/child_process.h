@@ -2,7 +2,6 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,12 +9,9 @@
 // What a finished child process left behind.
 struct ChildResult {
   int exitStatus = -1;  // -1 when it did not exit normally
-  int signal = 0;       // the signal that ended it, if any
-  std::string out;
-  std::string err;
+  std::string output;   // standard output and standard error together
 };
 
-// Runs argv[0] with `argv` and an empty environment, as `uid` when given,
-// collecting both output streams; kills it when it outlives `timeout`.
-ChildResult runProcess(const std::vector<std::string>& argv, std::optional<uid_t> uid = std::nullopt,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(30));
+// Runs argv[0] with `argv` and an empty environment, as `uid` when given.
+ChildResult runProcess(const std::vector<std::string>& argv,
+                       std::optional<uid_t> uid = std::nullopt);

@@ -3,35 +3,28 @@
 #include "helpers/temp_dir.h"
 #include "imageio/sha256.h"
 
-const char* packingName(Packing packing) {
-  switch (packing) {
-    case Packing::Raw:
-      return "raw";
-    case Packing::Gzip:
-      return "gzip";
-    case Packing::Xz:
-      return "xz";
-    case Packing::Zip:
-      return "zip";
-  }
-  return "?";
-}
+namespace {
+
+struct Form {
+  const char* name;
+  const char* suffix;
+  const char* command;  // with the raw file as $0 and the packed one as $1
+};
+
+const Form kForms[] = {{"raw", "", ""},
+                       {"gzip", ".gz", "gzip -c -n -6 \"$0\" > \"$1\""},
+                       {"xz", ".xz", "xz -c -1 \"$0\" > \"$1\""},
+                       {"zip", ".zip", "zip -q -j -X \"$1\" \"$0\""}};
+
+}  // namespace
+
+const char* packingName(Packing packing) { return kForms[static_cast<int>(packing)].name; }
 
 std::string pack(const std::string& raw, Packing packing) {
-  switch (packing) {
-    case Packing::Raw:
-      return raw;
-    case Packing::Gzip:
-      shell("gzip -c -n -6 '" + raw + "' > '" + raw + ".gz'");
-      return raw + ".gz";
-    case Packing::Xz:
-      shell("xz -c -1 '" + raw + "' > '" + raw + ".xz'");
-      return raw + ".xz";
-    case Packing::Zip:
-      shell("zip -q -j -X '" + raw + ".zip' '" + raw + "'");
-      return raw + ".zip";
-  }
-  return raw;
+  const Form& form = kForms[static_cast<int>(packing)];
+  if (packing == Packing::Raw) return raw;
+  shell("sh -c '" + std::string(form.command) + "' '" + raw + "' '" + raw + form.suffix + "'");
+  return raw + form.suffix;
 }
 
 std::string sha256Of(const std::string& bytes) {

@@ -61,5 +61,12 @@ void shell(const std::string& command) {
   const ChildResult result =
       runProcess({"/bin/sh", "-c", "PATH=/usr/sbin:/usr/bin:/sbin:/bin; export PATH; " + command});
   if (result.exitStatus != 0)
-    throw std::runtime_error("`" + command + "` failed: " + result.out + result.err);
+    throw std::runtime_error("`" + command + "` failed: " + result.output);
+}
+
+int openDescriptorCount() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
+  return count;
 }

@@ -34,3 +34,6 @@ std::string noiseBytes(std::size_t count, uint32_t seed);
 // Runs `command` with /bin/sh and a standard PATH; throws with its output
 // when it does not exit with 0.
 void shell(const std::string& command);
+
+// The number of descriptors this process has open.
+int openDescriptorCount();

@@ -1,18 +1,22 @@
+// The archive image reader, through the flat functions the image passes use,
+// and through the class for what only the class offers.
+
 #include "native/archive_image_reader.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <string>
 
 #include "helpers/image_files.h"
 #include "helpers/temp_dir.h"
+#include "native/ori.h"
 #include "support/unique_fd.h"
 
-using orvane::imager::ArchiveImageReader;
-
 namespace {
+
+constexpr char kNotReady[] = "The image archive reader is not ready.";
 
 // Three chunks and an odd tail, so every form is read in several calls.
 const std::string& image() {
@@ -20,173 +24,119 @@ const std::string& image() {
   return bytes;
 }
 
-// Everything the reader yields, in calls of `step` bytes.
-std::string readPayload(ArchiveImageReader& reader, std::size_t step = 1048576) {
-  std::string payload, buffer(step, '\0'), error;
-  for (;;) {
-    const int64_t count = reader.Read(buffer.data(), buffer.size(), &error);
-    if (count < 0) throw std::runtime_error("read failed: " + error);
-    if (count == 0) return payload;
-    payload.append(buffer, 0, static_cast<std::size_t>(count));
-  }
-}
-
-UniqueFd openRead(const std::string& path) {
-  return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-}
-
-class ArchiveImageReaderTest : public ::testing::Test {
+class ArchiveTest : public ::testing::Test {
  protected:
-  std::string rawImage() {
-    const std::string path = dir / "image.img";
-    writeFile(path, image());
-    return path;
+  // Reads the payload of `path` in calls of `step` bytes (or none) and
+  // finishes: the payload's digest and the message buffer, or the failing
+  // step's message.
+  std::string readAll(const std::string& path, std::size_t step = 1048576, bool read = true) {
+    fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    char message[256] = "untouched";
+    void* handle = ori_archive_open(fd.get(), message, sizeof message);
+    if (handle == nullptr) return message;
+    std::string payload, buffer(step, '\0');
+    int64_t count = 0;
+    while (read && (count = ori_archive_read(handle, buffer.data(), step, message, 256)) > 0)
+      payload.append(buffer, 0, static_cast<std::size_t>(count));
+    const bool finished = count == 0 && ori_archive_finish(handle, message, sizeof message) == 1;
+    ori_archive_close(handle);
+    return finished ? sha256Of(payload) + " " + message : message;
   }
 
-  // Opens `path` by descriptor; the descriptor outlives the reader.
-  bool open(const std::string& path, std::string* error,
-            std::optional<uint64_t> expected = std::nullopt) {
-    fd_ = openRead(path);
-    return reader.OpenDescriptor(fd_.get(), expected, error);
+  std::string raw() {
+    writeFile(dir / "image.img", image());
+    return dir / "image.img";
   }
 
   TempDir dir;
-  UniqueFd fd_;
-  ArchiveImageReader reader;
+  UniqueFd fd;
 };
 
-class EveryPacking : public ArchiveImageReaderTest,
-                     public ::testing::WithParamInterface<Packing> {};
+class EveryPacking : public ArchiveTest, public ::testing::WithParamInterface<Packing> {};
 
-TEST_P(EveryPacking, DescriptorYieldsTheRawImageThenFinishes) {
-  std::string error = "untouched";
-  ASSERT_TRUE(open(pack(rawImage(), GetParam()), &error)) << error;
-  EXPECT_EQ(readPayload(reader, 65536 + 3), image());
-  EXPECT_TRUE(reader.Finish(&error));
-  EXPECT_EQ(error, "untouched");
+// The message buffer is left alone on success.
+TEST_P(EveryPacking, YieldsTheRawImageThenFinishes) {
+  EXPECT_EQ(readAll(pack(raw(), GetParam()), 65536 + 3), sha256Of(image()) + " untouched");
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, EveryPacking,
                          ::testing::Values(Packing::Raw, Packing::Gzip, Packing::Xz, Packing::Zip),
                          [](const auto& param) { return std::string(packingName(param.param)); });
 
-TEST_F(ArchiveImageReaderTest, ZipSkipsADirectoryEntryBeforeThePayload) {
+// The payload is the first regular file; nothing but directories may follow.
+// Other formats are images like any other bytes (the digest checks refuse
+// them later).
+TEST_F(ArchiveTest, YieldsTheOneRegularFileOfAZipOrTheBytesOfOtherArchives) {
   std::filesystem::create_directories(dir / "folder/empty");
   writeFile(dir / "folder/image.img", image());
-  // zip -r stores each directory before the files inside it.
-  shell("cd '" + dir.path() + "' && zip -q -r -X packed.zip folder/empty folder/image.img");
-  std::string error;
-  ASSERT_TRUE(open(dir / "packed.zip", &error)) << error;
-  EXPECT_EQ(readPayload(reader), image());
-  EXPECT_TRUE(reader.Finish(&error)) << error;
-}
-
-TEST_F(ArchiveImageReaderTest, ZipWithTwoFilesYieldsTheFirstAndFailsToFinish) {
-  writeFile(dir / "first.img", image());
   writeFile(dir / "second.img", "other");
-  shell("cd '" + dir.path() + "' && zip -q -X two.zip first.img second.img");
-  std::string error;
-  ASSERT_TRUE(open(dir / "two.zip", &error)) << error;
-  EXPECT_EQ(readPayload(reader), image());
-  EXPECT_FALSE(reader.Finish(&error));
-  EXPECT_EQ(error, "The image archive contains more than one regular file.");
+  shell("cd '" + dir.path() + "' && zip -q -X first.zip folder/empty folder/image.img && " +
+        "zip -q -X two.zip folder/image.img second.img && zip -q -X dirs.zip folder/empty && " +
+        "tar -cf packed.tar folder/image.img");
+  writeFile(dir / "packed.7z", std::string("7z\xBC\xAF\x27\x1C\x00\x04", 8) + noiseBytes(5000, 3));
+  const std::string twoFiles = "The image archive contains more than one regular file.";
+  EXPECT_EQ(readAll(dir / "first.zip"), sha256Of(image()) + " untouched") << "directory first";
+  EXPECT_EQ(readAll(dir / "two.zip"), twoFiles);
+  EXPECT_EQ(readAll(dir / "two.zip", 1, false), twoFiles) << "payload unread";
+  EXPECT_EQ(readAll(dir / "dirs.zip"), "The image archive does not contain a regular file.");
+  for (const std::string name : {"packed.tar", "packed.7z"})
+    EXPECT_EQ(readAll(dir / name), sha256Of(readFile(dir / name)) + " untouched") << name;
 }
 
-TEST_F(ArchiveImageReaderTest, ZipWithUnreadPayloadStillFindsTheSecondFile) {
-  writeFile(dir / "first.img", image());
-  writeFile(dir / "second.img", "other");
-  shell("cd '" + dir.path() + "' && zip -q -X two.zip first.img second.img");
-  std::string error;
-  ASSERT_TRUE(open(dir / "two.zip", &error)) << error;
-  EXPECT_FALSE(reader.Finish(&error));
-  EXPECT_EQ(error, "The image archive contains more than one regular file.");
-}
-
-TEST_F(ArchiveImageReaderTest, ZipOfOnlyDirectoriesHasNoPayload) {
-  std::filesystem::create_directories(dir / "a/b");
+// snprintf's rule: at most size - 1 bytes and a NUL, nothing for size 0.
+TEST_F(ArchiveTest, CopiesMessagesWithSnprintfRules) {
+  std::filesystem::create_directories(dir / "a");
   shell("cd '" + dir.path() + "' && zip -q -r -X dirs.zip a");
-  std::string error;
-  EXPECT_FALSE(open(dir / "dirs.zip", &error));
-  EXPECT_EQ(error, "The image archive does not contain a regular file.");
-}
-
-// Formats that are not enabled are images like any other bytes; the digest
-// checks refuse them later.
-TEST_F(ArchiveImageReaderTest, OtherArchivesAreDeliveredByteForByte) {
-  writeFile(dir / "inner.img", image());
-  shell("cd '" + dir.path() + "' && tar -cf packed.tar inner.img");
-  const std::string sevenZip = std::string("7z\xBC\xAF\x27\x1C\x00\x04", 8) + noiseBytes(5000, 3);
-  writeFile(dir / "packed.7z", sevenZip);
-
-  for (const std::string name : {"packed.tar", "packed.7z"}) {
-    std::string error;
-    ArchiveImageReader fresh;
-    const UniqueFd fd = openRead(dir / name);
-    ASSERT_TRUE(fresh.OpenDescriptor(fd.get(), std::nullopt, &error)) << name << ": " << error;
-    EXPECT_EQ(readPayload(fresh), readFile(dir / name)) << name;
-    EXPECT_TRUE(fresh.Finish(&error)) << name << ": " << error;
+  fd.reset(::open((dir / "dirs.zip").c_str(), O_RDONLY | O_CLOEXEC));
+  const std::string text = "The image archive does not contain a regular file.";
+  for (const std::size_t size : {std::size_t{1024}, text.size() + 1, text.size(), std::size_t{1},
+                                  std::size_t{0}}) {
+    ASSERT_EQ(::lseek(fd.get(), 0, SEEK_SET), 0);
+    std::string buffer(1100, 'x');
+    EXPECT_EQ(ori_archive_open(fd.get(), buffer.data(), size), nullptr);
+    const std::size_t written = std::min(size, text.size() + 1);
+    const std::string copied = size == 0 ? "" : text.substr(0, written - 1) + '\0';
+    EXPECT_EQ(buffer.substr(0, written), copied) << size;
+    EXPECT_EQ(buffer[written], 'x') << "wrote past " << size;
   }
+  ASSERT_EQ(::lseek(fd.get(), 0, SEEK_SET), 0);
+  EXPECT_EQ(ori_archive_open(fd.get(), nullptr, 0), nullptr);
 }
 
-TEST_F(ArchiveImageReaderTest, ExpectedSizeIsCheckedOnlyWhenTheArchiveStatesOne) {
-  const std::string raw = rawImage();
-  const std::string zip = pack(raw, Packing::Zip);
+// No handle, or a count of 2^63 or more: not ready. Closing, finished or
+// not, leaves the descriptor open for another pass.
+TEST_F(ArchiveTest, RefusesWhatItCannotServeAndKeepsTheDescriptor) {
+  char message[64], data[16];
+  EXPECT_EQ(ori_archive_read(nullptr, data, sizeof data, message, sizeof message), -1);
+  EXPECT_STREQ(message, kNotReady);
+  message[0] = '\0';
+  EXPECT_EQ(ori_archive_finish(nullptr, message, sizeof message), 0);
+  EXPECT_STREQ(message, kNotReady);
+  ori_archive_close(nullptr);
+  fd.reset(::open(raw().c_str(), O_RDONLY | O_CLOEXEC));
+  void* handle = ori_archive_open(fd.get(), message, sizeof message);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(ori_archive_read(handle, data, std::size_t{1} << 63, message, sizeof message), -1);
+  EXPECT_STREQ(message, kNotReady);
+  ori_archive_close(handle);
+  EXPECT_EQ(::fcntl(fd.get(), F_GETFD), FD_CLOEXEC);
+  ASSERT_EQ(::lseek(fd.get(), 0, SEEK_SET), 0);
+  EXPECT_EQ(readAll(dir / "image.img"), sha256Of(image()) + " untouched");
+  EXPECT_EQ(::fcntl(fd.get(), F_GETFD), FD_CLOEXEC);
+}
+
+// By path, and with an expected size that only an archive stating one checks.
+TEST_F(ArchiveTest, ClassOpensByPathAndChecksAStatedSize) {
+  using orvane::imager::ArchiveImageReader;
+  const std::string zip = pack(raw(), Packing::Zip);
   const uint64_t size = image().size();
+  ArchiveImageReader reader;
   std::string error;
-
-  EXPECT_TRUE(open(zip, &error, size)) << error;
-  EXPECT_FALSE(open(zip, &error, size + 512));
+  EXPECT_TRUE(reader.Open(std::filesystem::path(zip).wstring(), size, &error)) << error;
+  EXPECT_FALSE(reader.Open(std::filesystem::path(zip).wstring(), size + 512, &error));
   EXPECT_EQ(error, "The expanded image size does not match the expected image size.");
-  // Raw and compressed raw streams do not know their size.
-  EXPECT_TRUE(open(raw, &error, size + 512)) << error;
-  EXPECT_TRUE(open(pack(raw, Packing::Xz), &error, 1)) << error;
-}
-
-TEST_F(ArchiveImageReaderTest, ReaderWithoutHandleIsNotReady) {
-  std::string error;
-  char buffer[16];
-  EXPECT_EQ(reader.Read(buffer, sizeof buffer, &error), -1);
-  EXPECT_EQ(error, "The image archive reader is not ready.");
-  error.clear();
-  EXPECT_FALSE(reader.Finish(&error));
-  EXPECT_EQ(error, "The image archive reader is not ready.");
-}
-
-TEST_F(ArchiveImageReaderTest, ByteCountOf2To63IsRefused) {
-  std::string error;
-  ASSERT_TRUE(open(rawImage(), &error)) << error;
-  char buffer[16];
-  EXPECT_EQ(reader.Read(buffer, std::size_t{1} << 63, &error), -1);
-  EXPECT_EQ(error, "The image archive reader is not ready.");
-  EXPECT_EQ(reader.Read(buffer, sizeof buffer, &error), 16);
-}
-
-TEST_F(ArchiveImageReaderTest, OpeningAgainStartsOver) {
-  std::string error;
-  ASSERT_TRUE(open(rawImage(), &error)) << error;
-  char buffer[100];
-  ASSERT_EQ(reader.Read(buffer, sizeof buffer, &error), 100);
-  ASSERT_TRUE(open(pack(dir / "image.img", Packing::Gzip), &error)) << error;
-  EXPECT_EQ(readPayload(reader), image());
-}
-
-TEST_F(ArchiveImageReaderTest, WidePathYieldsTheImage) {
-  std::string error;
-  const std::filesystem::path path = pack(rawImage(), Packing::Gzip);
-  ASSERT_TRUE(reader.Open(path.wstring(), std::nullopt, &error)) << error;
-  EXPECT_EQ(readPayload(reader), image());
-  EXPECT_TRUE(reader.Finish(&error)) << error;
-}
-
-TEST_F(ArchiveImageReaderTest, MissingFileFailsToOpen) {
-  std::string error;
-  EXPECT_FALSE(reader.Open(std::filesystem::path(dir / "missing").wstring(), std::nullopt, &error));
-  EXPECT_FALSE(error.empty());
-}
-
-TEST_F(ArchiveImageReaderTest, NullErrorStringIsAllowed) {
-  EXPECT_FALSE(reader.Finish(nullptr));
-  EXPECT_TRUE(open(rawImage(), nullptr));
+  EXPECT_TRUE(reader.Open(std::filesystem::path(dir / "image.img").wstring(), size + 512, &error));
+  EXPECT_FALSE(reader.Open(L"/nonexistent/image", std::nullopt, &error));
 }
 
 }  // namespace

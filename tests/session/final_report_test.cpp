@@ -2,22 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <string>
 #include <system_error>
 
 #include "helpers/event_printer.h"
 #include "records/imager_error.h"
-
-namespace {
-
-std::string repeated(const std::string& text, int times) {
-  std::string result;
-  for (int i = 0; i < times; ++i) result += text;
-  return result;
-}
-
-}  // namespace
 
 TEST(FinalReport, StageFollowsTheFlagWhateverTheError) {
   EXPECT_EQ(FinalReport::closingEvent(false, "Unknown user."),
@@ -26,35 +15,29 @@ TEST(FinalReport, StageFollowsTheFlagWhateverTheError) {
             (WriteEvent{"cancelled", 0, 0, "Unknown user."}));
 }
 
-// The cut counts user-perceived characters: "e" with a combining acute
-// accent is one, as is CR LF; other controls count one each.
+// Cut by user-perceived characters (how they split: the text tests).
 TEST(FinalReport, MessageKeepsItsFirstThousandCharacters) {
-  const std::string accented = "e\xCC\x81";
-  const std::string flag = "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7";
+  std::string accents;
+  for (int i = 0; i < 1000; ++i) accents += "e\xCC\x81";
   struct Case {
     const char* name;
     std::string description;
     std::string message;
   } cases[] = {
-      {"short", "Drive gone.", "Drive gone."},
       {"exactly 1000", std::string(1000, 'a'), std::string(1000, 'a')},
       {"1001 letters", std::string(1001, 'a'), std::string(1000, 'a')},
-      {"combining marks", repeated(accented, 1200), repeated(accented, 1000)},
-      {"flags", repeated(flag, 1001), repeated(flag, 1000)},
-      {"controls", "a\r\nb\n\x01" + std::string(1000, 'z'), "a\r\nb\n\x01" + std::string(995, 'z')},
-      {"invalid UTF-8", "bad \xff\xfe byte", "bad \xEF\xBF\xBD\xEF\xBF\xBD byte"},
+      {"combining marks", accents + "e\xCC\x81", accents},
+      {"invalid UTF-8", "bad \xff byte", "bad \xEF\xBF\xBD byte"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(FinalReport::closingEvent(false, c.description).message, c.message) << c.name;
 }
 
 TEST(FinalReport, DescribesErrorsByTheirOwnText) {
-  auto describe = [](auto error) {
-    return FinalReport::describe(std::make_exception_ptr(error));
-  };
+  auto describe = [](auto error) { return FinalReport::describe(std::make_exception_ptr(error)); };
   EXPECT_EQ(describe(ImagerError::cancelled()), "Operation cancelled.");
   EXPECT_EQ(describe(ImagerError::message("Invalid target.")), "Invalid target.");
-  EXPECT_EQ(describe(std::system_error(ENOENT, std::generic_category())),
-            std::system_error(ENOENT, std::generic_category()).what());
+  const std::system_error missing(ENOENT, std::generic_category());
+  EXPECT_EQ(describe(missing), missing.what());
   EXPECT_EQ(describe(42), "Unknown error.");
 }

@@ -27,11 +27,3 @@ TEST(UnicodeText, CutsAtUserPerceivedCharacters) {
   EXPECT_EQ(prefixGraphemes(flag + flag, 1), flag);
   EXPECT_EQ(prefixGraphemes("\r\nx", 1), "\r\n");
 }
-
-TEST(UnicodeText, ComparesByCanonicalEquivalence) {
-  EXPECT_TRUE(canonicallyEqual("caf\xC3\xA9", "cafe\xCC\x81"));
-  EXPECT_FALSE(canonicallyEqual("cafe", "caf\xC3\xA9"));
-  EXPECT_FALSE(canonicallyEqual("USB", "usb"));
-  EXPECT_TRUE(canonicallyEqual("\xFF", "\xFF"));
-  EXPECT_FALSE(canonicallyEqual("\xFF", "\xFE"));
-}
