@@ -42,8 +42,7 @@ void proveOwner(int fd, uint32_t uid) {
 // Everything after the connect: every failure from here on is reported on
 // the channel.
 [[noreturn]] void runSession(UniqueFd channel, const WriteRequest& request,
-                             const std::shared_ptr<Cancellation>& cancellation,
-                             const WriterMain::Job& job) {
+                             const std::shared_ptr<Cancellation>& cancellation) {
   const int fd = channel.get();
   std::unique_ptr<Platform::RepeatingTimer> heartbeat;
   std::optional<uint32_t> assertion;
@@ -55,7 +54,8 @@ void proveOwner(int fd, uint32_t uid) {
     heartbeat = Heartbeat::start(fd, cancellation);
     WriterMain::event(fd, {"connected", 0, 0, request.nonce});
     assertion = Platform::preventIdleSleep();
-    job(request, *cancellation, [fd](const WriteEvent& event) { WriterMain::event(fd, event); });
+    WriterMain::perform(request, *cancellation,
+                        [fd](const WriteEvent& event) { WriterMain::event(fd, event); });
     const int64_t expanded = request.inspection.expanded;
     WriterMain::event(fd, {"complete", expanded, expanded, std::nullopt});
   } catch (...) {
@@ -72,9 +72,7 @@ void proveOwner(int fd, uint32_t uid) {
 
 namespace WriterMain {
 
-void main(int argc, char** argv) { serve(argc, argv, perform); }
-
-void serve(int argc, char** argv, const Job& job) {
+void main(int argc, char** argv) {
   const auto cancellation = std::make_shared<Cancellation>();
   reserveStandardDescriptors();
   WriteRequest request;
@@ -85,7 +83,7 @@ void serve(int argc, char** argv, const Job& job) {
   } catch (...) {
     std::exit(1);  // nothing to report on: there is no channel yet
   }
-  runSession(std::move(channel), request, cancellation, job);
+  runSession(std::move(channel), request, cancellation);
 }
 
 }  // namespace WriterMain

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <functional>
-
 #include "records/cancellation.h"
 #include "records/write_event.h"
 #include "records/write_request.h"
@@ -9,16 +7,10 @@
 // The writer process: one request in, one job, one exit.
 namespace WriterMain {
 
-// A write job: runs the request to a verified drive or throws.
-using Job = std::function<void(const WriteRequest&, Cancellation&, const Progress&)>;
-
-// The process entry: serves the request with `perform`. Never returns; exits
-// 0 only after "complete" was sent, 1 on every other path.
+// The process entry: takes the request, connects to the Imager and runs
+// `perform`. Never returns; exits 0 only after "complete" was sent, 1 on
+// every other path.
 [[noreturn]] void main(int argc, char** argv);
-
-// `main` with another job in place of `perform`, so that the session can be
-// driven without writing a drive.
-[[noreturn]] void serve(int argc, char** argv, const Job& job);
 
 // Sends one event as one JSON line on the non-blocking channel `fd`, waiting
 // out a full socket for at most 3 seconds. Throws the encoder's error (nothing
