@@ -454,8 +454,13 @@ def case_replaced_drive(build):
 
     def replug(_):
         subprocess.run(["losetup", "-d", loop], check=True)
-        subprocess.run(["losetup", "--sector-size", sectors, loop, os.environ["SANDBOX_BACKING"]],
-                       check=True)
+        # udev may still hold the device for a moment after the detach.
+        for _ in range(100):
+            if subprocess.run(["losetup", "--sector-size", sectors, loop,
+                               os.environ["SANDBOX_BACKING"]]).returncode == 0:
+                return
+            time.sleep(0.05)
+        raise CaseFailed("could not re-attach the drive")
     refused(build, CHANGED, prepare=replug)
     check(diskseq() != before, "the drive was not re-attached")
 
