@@ -6,6 +6,7 @@
 
 #include "imageio/aligned_buffer.h"
 #include "imageio/image_io.h"
+#include "imageio/hash_worker.h"
 #include "imageio/sha256.h"
 #include "native/ori.h"
 #include "platform/platform.h"
@@ -46,11 +47,13 @@ StreamResult stream(const SourceFile& source, const Cancellation& cancel, const 
   const ReaderHandle reader(ori_archive_open(fd, message.data(), message.size()));
   if (!reader) throw message.error();
 
-  AlignedBuffer buffer(kChunkBytes);
-  Sha256 hash;
+  // Two buffers in turn: the reader fills one while the other is hashed.
+  AlignedBuffer buffers[2] = {AlignedBuffer(kChunkBytes), AlignedBuffer(kChunkBytes)};
+  HashWorker hash;
   int64_t total = 0;
   cancel.check();
-  for (;;) {
+  for (std::size_t turn = 0;; turn ^= 1) {
+    AlignedBuffer& buffer = buffers[turn];
     const int64_t count = ori_archive_read(reader.get(), buffer.data(), buffer.size(),
                                            message.data(), message.size());
     if (count < 0) throw message.error();
@@ -61,7 +64,7 @@ StreamResult stream(const SourceFile& source, const Cancellation& cancel, const 
     // The chunk is handed over in place; a consumer that keeps bytes copies
     // them (the block writer's pending bytes are that one copy).
     const auto chunk = buffer.first(static_cast<std::size_t>(count));
-    hash.update(chunk.data(), chunk.size());
+    hash.add(chunk);
     consume(chunk);
     cancel.check();
   }

@@ -47,9 +47,17 @@ void writeAndVerify(const SourceFile& source, int destination, const Inspection&
   inspectExpanded(source, inspection, cancel, progress);
 
   if (::lseek(destination, 0, SEEK_SET) != 0) fail("Cannot seek the target.");
-  BlockWriter writer(destination, block, inspection.expanded, progress);
-  const StreamResult written =
-      stream(source, cancel, [&](std::span<const uint8_t> chunk) { writer.append(chunk); });
+  BlockWriter writer(destination, block, inspection.expanded, cancel, progress);
+  StreamResult written;
+  try {
+    written = stream(source, cancel, [&](std::span<const uint8_t> chunk) { writer.append(chunk); });
+  } catch (...) {
+    // The write still running ended before whatever stopped the pass: its
+    // failure, its event or a stop seen after it come first.
+    writer.settle();
+    throw;
+  }
+  writer.settle();
   if (written.bytes != inspection.expanded || written.sha256 != inspection.expandedSHA256)
     fail("Source changed during writing.");
   writer.writeLastBlock();

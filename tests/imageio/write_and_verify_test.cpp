@@ -78,7 +78,9 @@ TEST_F(WriteAndVerifyFileTest, SourceChangesAreCaughtAtEveryPass) {
   const auto appendSource = [&](std::size_t count) {
     writeFile(path, readFile(path) + std::string(count, 'z'));
   };
-  // The inspection pass is over; the write pass has read only its first chunk.
+  // The inspection pass is over; the write pass has written its first chunk
+  // and, reading one chunk ahead of the device, read its second.
+  constexpr int64_t kUnread = 2 * kMiB + 7;
   const auto isFirstWrite = [](const WriteEvent& e) {
     return e.stage == "writing" && e.completed == kMiB;
   };
@@ -129,7 +131,7 @@ TEST_F(WriteAndVerifyFileTest, SourceChangesAreCaughtAtEveryPass) {
       {"byte changed while writing",
        {},
        [&](const WriteEvent& e) {
-         if (isFirstWrite(e)) patchSource(kMiB + 7);
+         if (isFirstWrite(e)) patchSource(kUnread);
        },
        "Source changed during writing.",
        true},
@@ -151,14 +153,14 @@ TEST_F(WriteAndVerifyFileTest, SourceChangesAreCaughtAtEveryPass) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     writeFile(target, std::string(4 * kMiB, kFill));
-    ConfirmedImage confirmed = image(2 * kMiB);
+    ConfirmedImage confirmed = image(3 * kMiB);
     WriteRun attempt;
     if (c.before) c.before(confirmed);
     attempt.onEvent = c.during;
     EXPECT_EQ(run(attempt, confirmed, 512), c.message);
     EXPECT_TRUE(attempt.completed("verifying").empty());
     if (c.written) {
-      EXPECT_EQ(readFile(target).substr(kMiB + 7, 1), "\x5A");
+      EXPECT_EQ(readFile(target).substr(kUnread, 1), "\x5A");
     }
   }
 }
@@ -233,6 +235,20 @@ TEST_F(WriteAndVerifyFileTest, FailingWritesEndTheJob) {
     EXPECT_EQ(attempt.completed("writing"), c.writing);
     EXPECT_TRUE(attempt.completed("verifying").empty());
   }
+}
+
+// The second write fails while the pass reads on and finds the source cut
+// short: the failed write, which came first, is what ends the job.
+TEST_F(WriteAndVerifyFileTest, AWriteFailingBehindTheReadsComesFirst) {
+  const std::string path = dir / "image.img";
+  const ConfirmedImage confirmed = image(4 * kMiB);
+  job.onEvent = [&](const WriteEvent& e) {
+    if (isLastOf(e, "inspecting") && ::truncate(path.c_str(), 2 * kMiB + 100) != 0)
+      throw std::runtime_error("truncate failed");
+  };
+  const WriteFault fault(device.get(), EIO, 1);
+  EXPECT_EQ(run(confirmed, 512), kWriteFailed);
+  EXPECT_EQ(job.completed("writing"), Totals{kMiB});
 }
 
 TEST_F(WriteAndVerifyFileTest, FullDeviceFailsTheWrite) {
