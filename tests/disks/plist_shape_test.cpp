@@ -67,9 +67,9 @@ bool parses(const std::string& bytes) {
 
 }  // namespace
 
-// (Structures that cannot be followed: the disk-information fuzz target,
-// whose corpus holds binary lists.) Far past the limit is deep enough to overflow the parser's stack, yet
-// within what one run of the disk utility may print (2 MiB).
+// Nesting past the limit is refused before the parser sees it. Far past the
+// limit is deep enough to overflow the parser's stack, yet within what one
+// run of the disk utility may print (2 MiB).
 TEST(PlistShape, BoundsTheNestingOfBothFormats) {
   struct Case {
     const char* name;
