@@ -38,7 +38,10 @@ using Plist = std::unique_ptr<void, FreePlist>;
 // The binary property list of the input's "Lookups" entry for `identifier`.
 std::string lookupEntry(std::string_view input, const std::string& identifier) {
   plist_t parsed = nullptr;
-  plist_from_memory(input.data(), static_cast<uint32_t>(input.size()), &parsed);
+  // The two parsers whose signatures every libplist release shares.
+  const auto size = static_cast<uint32_t>(input.size());
+  if (input.substr(0, 8) == "bplist00") plist_from_bin(input.data(), size, &parsed);
+  else plist_from_xml(input.data(), size, &parsed);
   const Plist root(parsed);
   plist_t lookups = root && plist_get_node_type(root.get()) == PLIST_DICT
                         ? plist_dict_get_item(root.get(), "Lookups")

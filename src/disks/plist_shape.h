@@ -3,17 +3,17 @@
 #include <cstddef>
 #include <string_view>
 
-// Bounds on the shape of a property list, checked before libplist parses it.
-// libplist recurses once per level of nesting and copies a binary list's
-// object once for every reference to it, so a small hostile document could
-// otherwise exhaust the stack or the memory. Real disk information nests a
+// Bounds on the shape of a property list, checked before the system's parser
+// sees it. Parsers recurse once per level of nesting and may copy a binary
+// list's object once for every reference to it, so a small hostile document
+// could otherwise exhaust the stack or the memory. Real disk information nests a
 // few levels deep and holds a few hundred values.
 namespace PlistShape {
 
 inline constexpr std::size_t kMaximumDepth = 128;
 inline constexpr std::size_t kMaximumValues = 65536;
 
-// False when `bytes`, taken as libplist takes them (binary when they start
+// False when `bytes`, taken as the parser takes them (binary when they start
 // with "bplist00", XML otherwise), nest arrays and dictionaries more than
 // kMaximumDepth deep or, for a binary list, expand to more than
 // kMaximumValues values, refer to themselves, or have a structure that cannot

@@ -1,45 +1,37 @@
 #include "disks/property_list.h"
 
-#include <plist/plist.h>
-
-#include <cmath>
 #include <limits>
 
 #include "disks/plist_shape.h"
+#include "platform/platform.h"
+
+using Platform::PlistNode;
 
 namespace {
 
-plist_type typeOf(void* node) { return node ? plist_get_node_type(node) : PLIST_NONE; }
+PlistNode::Type typeOf(const PlistNode* node) {
+  return node ? node->type : PlistNode::Type::Other;
+}
 
 }  // namespace
 
-bool PlistValue::isDictionary() const { return typeOf(node_) == PLIST_DICT; }
-bool PlistValue::isArray() const { return typeOf(node_) == PLIST_ARRAY; }
+bool PlistValue::isDictionary() const { return typeOf(node_) == PlistNode::Type::Dictionary; }
+bool PlistValue::isArray() const { return typeOf(node_) == PlistNode::Type::Array; }
 
 std::optional<std::string> PlistValue::string() const {
-  if (typeOf(node_) != PLIST_STRING) return std::nullopt;
-  uint64_t length = 0;
-  const char* text = plist_get_string_ptr(node_, &length);
-  if (text == nullptr) return std::string();
-  return std::string(text, static_cast<std::size_t>(length));
+  if (typeOf(node_) != PlistNode::Type::String) return std::nullopt;
+  return node_->text;
 }
 
 std::optional<bool> PlistValue::boolean() const {
-  if (typeOf(node_) != PLIST_BOOLEAN) return std::nullopt;
-  uint8_t value = 0;
-  plist_get_bool_val(node_, &value);
-  return value != 0;
+  if (typeOf(node_) != PlistNode::Type::Boolean) return std::nullopt;
+  return node_->flag;
 }
 
 std::optional<uint64_t> PlistValue::number() const {
-  if (typeOf(node_) == PLIST_UINT) {
-    uint64_t value = 0;
-    plist_get_uint_val(node_, &value);
-    return value;
-  }
-  if (typeOf(node_) != PLIST_REAL) return std::nullopt;
-  double value = 0;
-  plist_get_real_val(node_, &value);
+  if (typeOf(node_) == PlistNode::Type::Integer) return node_->integer;
+  if (typeOf(node_) != PlistNode::Type::Real) return std::nullopt;
+  const double value = node_->real;
   constexpr double kTwoTo64 = 18446744073709551616.0;
   if (!(value > 0)) return 0;
   if (value >= kTwoTo64) return std::numeric_limits<uint64_t>::max();
@@ -47,30 +39,30 @@ std::optional<uint64_t> PlistValue::number() const {
 }
 
 std::size_t PlistValue::size() const {
-  if (isArray()) return plist_array_get_size(node_);
-  if (isDictionary()) return plist_dict_get_size(node_);
-  return 0;
+  return isArray() || isDictionary() ? node_->elements.size() : 0;
 }
 
 PlistValue PlistValue::at(std::size_t index) const {
   if (!isArray() || index >= size()) return PlistValue();
-  return PlistValue(plist_array_get_item(node_, static_cast<uint32_t>(index)));
+  return PlistValue(&node_->elements[index]);
 }
 
 PlistValue PlistValue::operator[](const std::string& key) const {
-  // The library looks keys up as C strings: a key with a NUL cannot match.
-  if (!isDictionary() || key.find('\0') != std::string::npos) return PlistValue();
-  return PlistValue(plist_dict_get_item(node_, key.c_str()));
+  if (!isDictionary()) return PlistValue();
+  // Of repeated keys the first one counts.
+  for (std::size_t i = 0; i < node_->keys.size(); ++i)
+    if (node_->keys[i] == key) return PlistValue(&node_->elements[i]);
+  return PlistValue();
 }
 
-void PropertyList::Free::operator()(void* tree) const { plist_free(tree); }
+PropertyList::PropertyList(std::unique_ptr<PlistNode> tree) : tree_(std::move(tree)) {}
+PropertyList::PropertyList(PropertyList&&) noexcept = default;
+PropertyList& PropertyList::operator=(PropertyList&&) noexcept = default;
+PropertyList::~PropertyList() = default;
 
 PropertyList PropertyList::parse(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max() ||
-      !PlistShape::withinBounds(bytes))
-    throw PropertyListError();
-  plist_t tree = nullptr;
-  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &tree);
-  if (tree == nullptr) throw PropertyListError();
-  return PropertyList(tree);
+  if (bytes.empty() || !PlistShape::withinBounds(bytes)) throw PropertyListError();
+  std::optional<PlistNode> tree = Platform::parsePropertyList(bytes);
+  if (!tree) throw PropertyListError();
+  return PropertyList(std::make_unique<PlistNode>(std::move(*tree)));
 }

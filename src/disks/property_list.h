@@ -8,6 +8,10 @@
 #include <string>
 #include <string_view>
 
+namespace Platform {
+struct PlistNode;
+}
+
 // A parsed property list (XML or binary) and read-only views into it.
 
 // The parser's own failure: the bytes are not a property list.
@@ -43,8 +47,8 @@ class PlistValue {
 
  private:
   friend class PropertyList;
-  explicit PlistValue(void* node) : node_(node) {}
-  void* node_ = nullptr;
+  explicit PlistValue(const Platform::PlistNode* node) : node_(node) {}
+  const Platform::PlistNode* node_ = nullptr;
 };
 
 class PropertyList {
@@ -53,12 +57,13 @@ class PropertyList {
   // they are neither, or are shaped beyond the bounds of disks/plist_shape.h.
   static PropertyList parse(std::string_view bytes);
 
+  PropertyList(PropertyList&&) noexcept;
+  PropertyList& operator=(PropertyList&&) noexcept;
+  ~PropertyList();
+
   PlistValue root() const { return PlistValue(tree_.get()); }
 
  private:
-  struct Free {
-    void operator()(void* tree) const;
-  };
-  explicit PropertyList(void* tree) : tree_(tree) {}
-  std::unique_ptr<void, Free> tree_;
+  explicit PropertyList(std::unique_ptr<Platform::PlistNode> tree);
+  std::unique_ptr<Platform::PlistNode> tree_;
 };

@@ -3,6 +3,7 @@
 #include "imageio/block_writer.h"
 #include "imageio/image_io.h"
 #include "imageio/read_back.h"
+#include "platform/platform.h"
 #include "records/imager_error.h"
 
 namespace ImageIO {
@@ -61,7 +62,7 @@ void writeAndVerify(const SourceFile& source, int destination, const Inspection&
   if (written.bytes != inspection.expanded || written.sha256 != inspection.expandedSHA256)
     fail("Source changed during writing.");
   writer.writeLastBlock();
-  if (::fsync(destination) != 0) fail("Could not flush the target device.");
+  if (!Platform::flushDevice(destination)) fail("Could not flush the target device.");
 
   if (::lseek(destination, 0, SEEK_SET) != 0) fail("Cannot verify the target.");
   if (readBack(destination, inspection.expanded, block, cancel, progress) !=

@@ -11,13 +11,17 @@
 #include <sys/types.h>
 #include <sys/un.h>
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "support/unique_fd.h"
 
@@ -39,6 +43,51 @@ void inheritOnlyStandardDescriptors(posix_spawnattr_t& attributes,
 // only: never fails.
 void adviseSequential(int fd);
 
+// ---- Text, digests, property lists and the drive's cache ------------------
+// Served by the system's own libraries where it has them; no caller knows
+// which library that is.
+
+// Valid UTF-8 `text` in Unicode normalization form C; nothing when it cannot
+// be converted.
+std::optional<std::string> composedForm(std::string_view text);
+
+// The bytes that the first `count` user-perceived characters (extended
+// grapheme clusters) of valid UTF-8 `text` take; text.size() when it has no
+// more than `count`.
+std::size_t graphemePrefixSize(std::string_view text, std::size_t count);
+
+// Incremental SHA-256. A failure of the hash throws.
+class Sha256Hasher {
+ public:
+  virtual ~Sha256Hasher() = default;
+  virtual void update(const void* bytes, std::size_t length) = 0;
+  // Ends the hash; the object is not used afterwards.
+  virtual std::array<uint8_t, 32> finish() = 0;
+};
+std::unique_ptr<Sha256Hasher> startSha256();
+
+// A property-list value copied out of the system's parser. Dates, data and
+// anything else without a field here are Other.
+struct PlistNode {
+  enum class Type { Other, String, Boolean, Integer, Real, Array, Dictionary };
+  Type type = Type::Other;
+  std::string text;                  // String
+  bool flag = false;                 // Boolean
+  uint64_t integer = 0;              // Integer, a negative one as its 64-bit pattern
+  double real = 0;                   // Real
+  std::vector<PlistNode> elements;   // Array elements; Dictionary values
+  std::vector<std::string> keys;     // Dictionary keys, one per element
+};
+
+// Parses property-list bytes that the caller has bounded in shape: binary
+// when they start with "bplist00", XML otherwise. Nothing when they are not a
+// property list in that format.
+std::optional<PlistNode> parsePropertyList(std::string_view bytes);
+
+// Makes the drive behind the device descriptor `fd` hold everything written
+// to it, its own write cache included. False, with errno set, when it cannot.
+bool flushDevice(int fd);
+
 // ---- Channel sockets ------------------------------------------------------
 
 // A new close-on-exec AF_UNIX stream socket; -1 on failure (errno set).
@@ -51,6 +100,11 @@ socklen_t unixAddress(const char* path, sockaddr_un& address);
 
 // Flags for every send on the channel.
 int sendFlags();
+
+// Makes a socket this process did not create with unixStreamSocket (one that
+// accept returned) as safe as one it did: together with sendFlags(), a lost
+// peer never raises a signal. Never fails the caller.
+void keepLostPeerQuiet(int fd);
 
 // The effective uid of the process at the other end of a connected Unix
 // socket; nothing when the system cannot tell.

@@ -8,6 +8,7 @@
 #include "imageio/image_io.h"
 #include "imageio/source_file.h"
 #include "native/ori.h"
+#include "platform/platform.h"
 #include "records/imager_error.h"
 #include "session/writer_main.h"
 #include "support/user_account.h"
@@ -37,7 +38,7 @@ void requireListed(const TargetDisk& target, const std::vector<std::string>& pro
 class FlushedDevice {
  public:
   explicit FlushedDevice(UniqueFd fd) : fd_(std::move(fd)) {}
-  ~FlushedDevice() { (void)fsync(fd_.get()); }
+  ~FlushedDevice() { (void)Platform::flushDevice(fd_.get()); }
   int get() const { return fd_.get(); }
 
  private:

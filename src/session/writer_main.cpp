@@ -13,19 +13,9 @@
 #include "session/final_report.h"
 #include "session/heartbeat.h"
 #include "session/intake.h"
+#include "support/standard_descriptors.h"
 
 namespace {
-
-// Descriptors 0 to 2 stay taken (by /dev/null where the parent left one
-// closed), so that no descriptor the writer opens later can land on them and
-// reach a child process as its standard input or output.
-void reserveStandardDescriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1) continue;
-    const int opened = open("/dev/null", O_RDWR);
-    if (opened != fd) std::_Exit(1);
-  }
-}
 
 UniqueFd connectChannel(const WriteRequest& request) {
   UniqueFd channel(ori_unix_connect(request.socket.c_str()));

@@ -1,11 +1,6 @@
 #include "support/unicode_text.h"
 
-#include <utf8proc.h>
-
-#include <cstdint>
-#include <cstdlib>
-#include <memory>
-#include <optional>
+#include "platform/platform.h"
 
 namespace {
 
@@ -47,19 +42,13 @@ int sequenceLength(std::string_view bytes, std::size_t at) {
   return taken;
 }
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-
-std::optional<std::string> nfc(std::string_view text) {
-  utf8proc_uint8_t* mapped = nullptr;
-  const utf8proc_ssize_t length = utf8proc_map(
-      reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-      static_cast<utf8proc_ssize_t>(text.size()), &mapped,
-      static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
-  std::unique_ptr<utf8proc_uint8_t, FreeDeleter> owner(mapped);
-  if (length < 0) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(mapped), static_cast<std::size_t>(length));
+bool isValidUtf8(std::string_view bytes) {
+  for (std::size_t at = 0; at < bytes.size();) {
+    const int length = sequenceLength(bytes, at);
+    if (length < 0) return false;
+    at += static_cast<std::size_t>(length);
+  }
+  return true;
 }
 
 }  // namespace
@@ -81,28 +70,14 @@ std::string toValidUtf8(std::string_view bytes) {
 }
 
 std::string prefixGraphemes(std::string_view utf8, std::size_t count) {
-  const auto* data = reinterpret_cast<const utf8proc_uint8_t*>(utf8.data());
-  const auto size = static_cast<utf8proc_ssize_t>(utf8.size());
-  utf8proc_int32_t previous = -1;
-  utf8proc_int32_t state = 0;
-  std::size_t clusters = 0;
-  for (utf8proc_ssize_t at = 0; at < size;) {
-    utf8proc_int32_t codepoint = 0;
-    const utf8proc_ssize_t length = utf8proc_iterate(data + at, size - at, &codepoint);
-    if (length <= 0) return std::string(utf8);  // not valid UTF-8: callers sanitise first
-    if (previous < 0 || utf8proc_grapheme_break_stateful(previous, codepoint, &state)) {
-      if (clusters == count) return std::string(utf8.substr(0, static_cast<std::size_t>(at)));
-      ++clusters;
-    }
-    previous = codepoint;
-    at += length;
-  }
-  return std::string(utf8);
+  if (!isValidUtf8(utf8)) return std::string(utf8);  // callers sanitise first
+  return std::string(utf8.substr(0, Platform::graphemePrefixSize(utf8, count)));
 }
 
 bool canonicallyEqual(std::string_view a, std::string_view b) {
   if (a == b) return true;
-  const auto left = nfc(a);
-  const auto right = nfc(b);
+  if (!isValidUtf8(a) || !isValidUtf8(b)) return false;
+  const auto left = Platform::composedForm(a);
+  const auto right = Platform::composedForm(b);
   return left && right && *left == *right;
 }

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "platform/platform.h"
+
 ChildResult runProcess(const std::vector<std::string>& argv, std::optional<uid_t> uid) {
-  int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  auto pipe = Platform::makePipe();
+  int ends[2] = {pipe.first.release(), pipe.second.release()};
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {

@@ -18,7 +18,7 @@ std::string pathOfLength(const std::string& directory, std::size_t length) {
   return directory + "/" + std::string(length - directory.size() - 1, 's');
 }
 
-UniqueFd acceptOn(int listener) { return UniqueFd(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)); }
+UniqueFd acceptOn(int listener) { return UniqueFd(accept(listener, nullptr, nullptr)); }
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "disks/disk_inventory.h"
 #include "inspect.h"
 #include "session_user.h"
+#include "support/standard_descriptors.h"
 #include "write_command.h"
 
 namespace {
@@ -75,6 +76,8 @@ int run(const std::vector<std::string>& args, const char* self) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The disk utility runner hands 0 to 2 to its child by name.
+  reserveStandardDescriptors();
   try {
     return run(std::vector<std::string>(argv + 1, argv + argc), argv[0]);
   } catch (const std::exception& error) {

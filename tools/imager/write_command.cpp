@@ -17,6 +17,7 @@
 #include "disks/disk_inventory.h"
 #include "inspect.h"
 #include "native/ori.h"
+#include "platform/platform.h"
 #include "progress_view.h"
 #include "records/write_event.h"
 #include "records/write_request.h"
@@ -57,6 +58,7 @@ UniqueFd acceptWriter(int listener, pid_t writer) {
       UniqueFd connection(accept(listener, nullptr, nullptr));
       if (!connection) continue;
       fcntl(connection.get(), F_SETFD, FD_CLOEXEC);
+      Platform::keepLostPeerQuiet(connection.get());
       uint32_t peer = 1;
       if (ori_peer_uid(connection.get(), &peer) != 1 || peer != 0)
         throw std::runtime_error("Something other than the writer connected.");
@@ -80,7 +82,7 @@ std::optional<WriteEvent> followEvents(int fd, const std::string& nonce, Progres
   auto nextPing = Clock::now();
   while (!interrupted) {
     if (Clock::now() >= nextPing) {
-      (void)send(fd, "ping\n", 5, MSG_NOSIGNAL);
+      (void)send(fd, "ping\n", 5, Platform::sendFlags());
       nextPing += kPingInterval;
     }
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPing - Clock::now());

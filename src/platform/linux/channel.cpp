@@ -23,6 +23,9 @@ socklen_t unixAddress(const char* path, sockaddr_un& address) {
 // SIGPIPE when the peer is gone.
 int sendFlags() { return MSG_NOSIGNAL; }
 
+// MSG_NOSIGNAL in sendFlags() is all Linux needs.
+void keepLostPeerQuiet(int) {}
+
 std::optional<uint32_t> peerUid(int fd) {
   ucred credentials{};
   socklen_t length = sizeof credentials;

@@ -37,6 +37,11 @@ socklen_t unixAddress(const char* path, sockaddr_un& address) {
 // SO_NOSIGPIPE on the socket already keeps a lost peer from raising a signal.
 int sendFlags() { return 0; }
 
+void keepLostPeerQuiet(int fd) {
+  const int on = 1;
+  (void)setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
+}
+
 std::optional<uint32_t> peerUid(int fd) {
   uid_t uid = 0;
   gid_t gid = 0;

@@ -9,6 +9,8 @@
 
 #include <climits>
 #include <cstdlib>
+#include <stdexcept>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -40,13 +42,30 @@ std::string resolvedPath(const std::string& path) {
   return resolved.get();
 }
 
+// The error's own description, in UTF-8; empty when it has none.
+std::string describe(CFErrorRef error) {
+  const CFHolder<CFStringRef> text(CFErrorCopyDescription(error));
+  if (!text) return {};
+  const CFRange all = CFRangeMake(0, CFStringGetLength(text.get()));
+  CFIndex size = 0;
+  CFStringGetBytes(text.get(), all, kCFStringEncodingUTF8, 0, false, nullptr, 0, &size);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  CFStringGetBytes(text.get(), all, kCFStringEncodingUTF8, 0, false,
+                   reinterpret_cast<UInt8*>(out.data()), size, &size);
+  out.resize(static_cast<std::size_t>(size));
+  return out;
+}
+
 [[noreturn]] void throwResourceError(CFErrorRef error) {
   const CFHolder<CFErrorRef> owned(error);
-  // File system failures come in the POSIX domain; anything else has no
-  // errno of its own.
-  if (error != nullptr && CFEqual(CFErrorGetDomain(error), kCFErrorDomainPOSIX))
+  if (error == nullptr) throwSystemError(EIO);
+  // File system failures come in the POSIX domain; any other error has no
+  // errno of its own and says what went wrong itself.
+  if (CFEqual(CFErrorGetDomain(error), kCFErrorDomainPOSIX))
     throwSystemError(static_cast<int>(CFErrorGetCode(error)));
-  throwSystemError(EIO);
+  const std::string description = describe(error);
+  if (description.empty()) throwSystemError(EIO);
+  throw std::runtime_error(description);
 }
 
 }  // namespace
