@@ -534,38 +534,43 @@ def case_foreign_channel(build):
     expect_nothing_left()
 
 
-# ---- An Imager that goes away or stops reading, a drive that fails -------
+# ---- An Imager that goes away or stops reading, a drive that fails ------
 
-def case_imager_gone(build):
-    raw = raw_image(IMAGE_BYTES)
-    source = pack(raw, "raw")
-    imager = Imager(build)
-    session = imager.run(imager.request(source, inspection(source, raw)), close_after="writing")
-    session.expect_undelivered_ending()
-    expect_nothing_left()
-
-
-def case_imager_stops_reading(build):
-    """The Imager keeps the channel open and pings, but reads nothing after
-    the first event: once the socket buffer is full, an event cannot be sent
-    within 3 s, which ends the job, and the closing event cannot be delivered
-    either."""
-    # How many event lines a fresh channel takes before a send would block.
+def events_a_channel_holds():
+    """How many event lines a fresh channel takes before a send would block
+    (the sender's buffer is the limit, counted per line)."""
     line = b'{"stage":"verifying","completed":67108864,"total":67108864}\n'
-    held = 0
+    count = 0
     ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_STREAM)
     with ours, theirs, contextlib.suppress(BlockingIOError):
         ours.setblocking(False)
         while ours.send(line):
-            held += 1
-    # A raw image sends five events per MiB: two re-hashes, the inspection,
-    # the write and the read-back. A quarter more than the buffer holds.
-    mib = held * 5 // 4 // 5 + 1
-    check(mib * MiB <= drive_size(), "the drive is too small for %d MiB" % mib)
-    raw = raw_image(MiB) * mib
+            count += 1
+    return count
+
+
+# How the Imager misbehaves -> the image's size in MiB and the session's
+# options. Either way the closing event cannot be delivered.
+IMAGER_FAULTS = {
+    # It closes the channel and stops listening once the writing begins.
+    "imager-gone": (lambda: 3, {"close_after": "writing"}),
+    # It keeps the channel open and pings, but reads nothing after the first
+    # event: once the socket buffer is full, an event cannot be sent within
+    # 3 s, which ends the job. A raw image sends five events per MiB (two
+    # re-hashes, the inspection, the write and the read-back): a quarter more
+    # than the buffer holds.
+    "imager-stops-reading": (lambda: events_a_channel_holds() * 5 // 4 // 5 + 1,
+                             {"stop_reading": True}),
+}
+
+
+def case_imager_fault(build, name):
+    mib, options = IMAGER_FAULTS[name]
+    raw = raw_image(MiB) * mib()
+    check(len(raw) <= drive_size(), "the drive is too small for %d bytes" % len(raw))
     source = pack(raw, "raw")
     imager = Imager(build)
-    session = imager.run(imager.request(source, inspection(source, raw)), stop_reading=True)
+    session = imager.run(imager.request(source, inspection(source, raw)), **options)
     session.expect_undelivered_ending()
     expect_nothing_left()
 
@@ -603,8 +608,7 @@ CASES = {
     "imager": case_imager,
     "refused": case_refused,
     "foreign-channel": case_foreign_channel,
-    "imager-gone": case_imager_gone,
-    "imager-stops-reading": case_imager_stops_reading,
+    "imager-fault": case_imager_fault,
     "faulty-drive": case_faulty_drive,
 }
 
