@@ -6,13 +6,18 @@
 
 #include <cstring>
 #include <functional>
+#include <nlohmann/json.hpp>
 
 #include "disks/disk_inventory.h"
 #include "helpers/sandbox_drive.h"
+#include "helpers/temp_dir.h"
 
 namespace {
 
 using nlohmann::json;
+
+json standInState() { return json::parse(readFile(std::getenv("SANDBOX_STATE"))); }
+void setStandInState(const json& state) { writeFile(std::getenv("SANDBOX_STATE"), state.dump()); }
 
 // The listing as JSON text, or "error: " and the message.
 std::string listing(const std::vector<std::string>& extraPaths = {}) {

@@ -424,87 +424,97 @@ def case_imager(build):
     expect_nothing_left()
 
 
-def refused(build, message, raw=None, directory=None, stage="error", prepare=None,
-            lock_free=True, **session_options):
-    raw = raw or raw_image(IMAGE_BYTES)
-    source = pack(raw, "raw", directory)
-    inspected = inspection(source, raw)
-    fill_drive()
-    imager = Imager(build, session_options.pop("listener_uid", UID))
-    request = imager.request(source, inspected, **session_options.pop("request", {}))
-    if prepare:
-        prepare(source)
-    session = imager.run(request, **session_options)
-    session.expect_ending(stage, message)
-    check(all(e["stage"] not in ("writing", "verifying") for e in session.events),
-          "the drive was written: " + session.describe())
-    check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
-    if lock_free:
-        expect_nothing_left()
+# ---- Refusals: the job ends before the drive is written -------------------
 
-
-def case_unknown_user(build):
-    refused(build, "Unknown user.", listener_uid=60999, request={"uid": 60999})
-
-
-def case_replaced_drive(build):
+def replug(_source):
     """The drive is unplugged and plugged in again after the user confirmed
     it: same name, same size, but another attachment."""
     loop, sectors, before = os.environ["SANDBOX_DEVICE"], str(sector_size()), diskseq()
-
-    def replug(_):
-        subprocess.run(["losetup", "-d", loop], check=True)
-        # udev may still hold the device for a moment after the detach.
-        for _ in range(100):
-            if subprocess.run(["losetup", "--sector-size", sectors, loop,
-                               os.environ["SANDBOX_BACKING"]]).returncode == 0:
-                return
-            time.sleep(0.05)
-        raise CaseFailed("could not re-attach the drive")
-    refused(build, CHANGED, prepare=replug)
-    check(diskseq() != before, "the drive was not re-attached")
+    subprocess.run(["losetup", "-d", loop], check=True)
+    # udev may still hold the device for a moment after the detach.
+    for _ in range(100):
+        if subprocess.run(["losetup", "--sector-size", sectors, loop,
+                           os.environ["SANDBOX_BACKING"]]).returncode == 0:
+            return check(diskseq() != before, "the drive was re-attached as before")
+        time.sleep(0.05)
+    raise CaseFailed("could not re-attach the drive")
 
 
-def case_source_changed(build):
-    def touch(source):
-        with open(source, "r+b") as f:
-            f.seek(5)
-            f.write(b"\x00" if f.read(1) != b"\x00" else b"\x01")
-    refused(build, "The source changed after confirmation.", prepare=touch)
+def touch(source):
+    with open(source, "r+b") as f:
+        f.seek(5)
+        f.write(b"\x00" if f.read(1) != b"\x00" else b"\x01")
 
 
-def case_source_on_drive(build):
-    os.chmod("/Volumes/DRIVE", 0o777)
-    refused(build, CHANGED, directory="/Volumes/DRIVE")
+def fault(command, kind):
+    """A stand-in change: `command` (its arguments) misbehaves as `kind`."""
+    return lambda state: state.setdefault("faults", {}).update({command: kind})
 
 
-def case_unmount_fails(build):
-    text = "Unmount of %s failed: at least one volume could not be unmounted" % DRIVE
-    edit_state(lambda s: s.setdefault("faults", {}).update(
-        {"unmountDisk " + DEVICE: {"exit": 1, "stderr": text}}))
-    refused(build, "System query failed: " + text)
+LISTING, UNMOUNT = "list -plist external physical", "unmountDisk " + DEVICE
+UNMOUNT_FAILED = "Unmount of %s failed: at least one volume could not be unmounted" % DRIVE
 
 
-def case_drive_held(build):
-    held = os.open(DEVICE, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC)
-    try:
-        refused(build, "Cannot lock the drive. Close apps using it, reconnect it and retry.",
-                lock_free=False)
-    finally:
-        os.close(held)
-    expect_nothing_left()
+class Refusal:
+    """How a refusal is brought about, and its closing event. `state` changes
+    the stand-in disk utility, `prepare` acts on the source after the request
+    is made, `held` keeps the drive open exclusively meanwhile, `uid` is the
+    listener's and the request's user."""
+
+    def __init__(self, message, stage="error", state=None, prepare=None, directory=None,
+                 size=lambda: IMAGE_BYTES, held=False, uid=UID, ping=True):
+        self.message, self.stage, self.state, self.prepare = message, stage, state, prepare
+        self.directory, self.size, self.held, self.uid, self.ping = directory, size, held, uid, ping
 
 
-def case_drive_too_small(build):
-    refused(build, "The drive is too small or its geometry is unknown.",
-            raw=raw_image(drive_size() + 4096))
-
-
-def case_heartbeat_silence(build):
+REFUSALS = {
+    "unknown-user": Refusal("Unknown user.", uid=60999),
+    "replaced-drive": Refusal(CHANGED, prepare=replug),
+    "source-changed": Refusal("The source changed after confirmation.", prepare=touch),
+    "source-on-drive": Refusal(CHANGED, directory="/Volumes/DRIVE"),
+    "unmount-fails": Refusal("System query failed: " + UNMOUNT_FAILED,
+                             state=fault(UNMOUNT, {"exit": 1, "stderr": UNMOUNT_FAILED})),
+    "drive-held": Refusal("Cannot lock the drive. Close apps using it, reconnect it and retry.",
+                          held=True),
+    "drive-too-small": Refusal("The drive is too small or its geometry is unknown.",
+                               size=lambda: drive_size() + 4096),
     # The unmount takes long enough for the lease to run out; the job notices
     # at its next check.
-    edit_state(lambda s: s.setdefault("faults", {}).update({"unmountDisk " + DEVICE: {"delay": 11}}))
-    refused(build, "Operation cancelled.", stage="cancelled", ping=False)
+    "heartbeat-silence": Refusal("Operation cancelled.", stage="cancelled", ping=False,
+                                 state=fault(UNMOUNT, {"delay": 11})),
+    # A disk utility that misbehaves while the disks are listed; one that
+    # ignores SIGTERM is killed after the time limit.
+    "utility.hangs": Refusal(TIMED_OUT, state=fault(LISTING, "ignore-term")),
+    "utility.floods": Refusal(TIMED_OUT, state=fault(LISTING, "flood")),
+    "utility.lists-129-disks": Refusal("Invalid external drive inventory.", state=lambda s: s.update(
+        wholeDisks=[DRIVE] + ["disk%d" % n for n in range(100, 228)])),
+}
+
+
+def case_refused(build, name):
+    how = REFUSALS[name]
+    if how.state:
+        edit_state(how.state)
+    if how.directory:
+        os.chmod(how.directory, 0o777)
+    raw = raw_image(how.size())
+    source = pack(raw, "raw", how.directory)
+    fill_drive()
+    imager = Imager(build, how.uid)
+    request = imager.request(source, inspection(source, raw), uid=how.uid)
+    if how.prepare:
+        how.prepare(source)
+    held = os.open(DEVICE, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC) if how.held else None
+    try:
+        session = imager.run(request, ping=how.ping)
+    finally:
+        if held is not None:
+            os.close(held)
+    session.expect_ending(how.stage, how.message)
+    check(all(e["stage"] not in ("writing", "verifying") for e in session.events),
+          "the drive was written: " + session.describe())
+    check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
+    expect_nothing_left()
 
 
 def case_foreign_channel(build):
@@ -524,43 +534,43 @@ def case_foreign_channel(build):
     expect_nothing_left()
 
 
-def case_imager_gone(build):
-    raw = raw_image(IMAGE_BYTES)
-    source = pack(raw, "raw")
-    imager = Imager(build)
-    session = imager.run(imager.request(source, inspection(source, raw)), close_after="writing")
-    session.expect_undelivered_ending()
-    expect_nothing_left()
-
+# ---- An Imager that goes away or stops reading, a drive that fails ------
 
 def events_a_channel_holds():
-    """How many event lines a fresh Unix stream socket takes before a send
-    would block (the sender's buffer is the limit, counted per line)."""
+    """How many event lines a fresh channel takes before a send would block
+    (the sender's buffer is the limit, counted per line)."""
     line = b'{"stage":"verifying","completed":67108864,"total":67108864}\n'
+    count = 0
     ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_STREAM)
-    with ours, theirs:
+    with ours, theirs, contextlib.suppress(BlockingIOError):
         ours.setblocking(False)
-        count = 0
-        with contextlib.suppress(BlockingIOError):
-            while True:
-                ours.send(line)
-                count += 1
+        while ours.send(line):
+            count += 1
     return count
 
 
-def case_imager_stops_reading(build):
-    """The Imager keeps the channel open and pings, but reads nothing after
-    the first event: once the socket buffer is full, an event cannot be sent
-    within 3 s, which ends the job, and the closing event cannot be delivered
-    either."""
-    # A raw image sends five events per MiB: two re-hashes, the inspection,
-    # the write and the read-back. A quarter more than the buffer holds.
-    mib = events_a_channel_holds() * 5 // 4 // 5 + 1
-    check(mib * MiB <= drive_size(), "the drive is too small for %d MiB" % mib)
-    raw = raw_image(MiB) * mib
+# How the Imager misbehaves -> the image's size in MiB and the session's
+# options. Either way the closing event cannot be delivered.
+IMAGER_FAULTS = {
+    # It closes the channel and stops listening once the writing begins.
+    "imager-gone": (lambda: 3, {"close_after": "writing"}),
+    # It keeps the channel open and pings, but reads nothing after the first
+    # event: once the socket buffer is full, an event cannot be sent within
+    # 3 s, which ends the job. A raw image sends five events per MiB (two
+    # re-hashes, the inspection, the write and the read-back): a quarter more
+    # than the buffer holds.
+    "imager-stops-reading": (lambda: events_a_channel_holds() * 5 // 4 // 5 + 1,
+                             {"stop_reading": True}),
+}
+
+
+def case_imager_fault(build, name):
+    mib, options = IMAGER_FAULTS[name]
+    raw = raw_image(MiB) * mib()
+    check(len(raw) <= drive_size(), "the drive is too small for %d bytes" % len(raw))
     source = pack(raw, "raw")
     imager = Imager(build)
-    session = imager.run(imager.request(source, inspection(source, raw)), stop_reading=True)
+    session = imager.run(imager.request(source, inspection(source, raw)), **options)
     session.expect_undelivered_ending()
     expect_nothing_left()
 
@@ -593,44 +603,13 @@ def case_faulty_drive(build):
     expect_nothing_left()
 
 
-def fault(command, kind):
-    return lambda state: state.setdefault("faults", {}).update({command: kind})
-
-
-LISTING = "list -plist external physical"
-# A disk utility that misbehaves while the disks are listed -> the closing
-# message.
-UTILITY_FAULTS = {
-    "hangs": (fault(LISTING, "ignore-term"), TIMED_OUT),  # killed after the time limit
-    "floods": (fault(LISTING, "flood"), TIMED_OUT),
-    "lists-129-disks": (lambda state: state.update(
-        wholeDisks=[DRIVE] + ["disk%d" % n for n in range(100, 228)]),
-        "Invalid external drive inventory."),
-}
-
-
-def case_utility(build, kind):
-    change, message = UTILITY_FAULTS[kind]
-    edit_state(change)
-    refused(build, message)
-
-
 CASES = {
     "success": case_success,
     "imager": case_imager,
-    "unknown-user": case_unknown_user,
-    "replaced-drive": case_replaced_drive,
-    "source-changed": case_source_changed,
-    "source-on-drive": case_source_on_drive,
-    "unmount-fails": case_unmount_fails,
-    "drive-held": case_drive_held,
-    "drive-too-small": case_drive_too_small,
-    "heartbeat-silence": case_heartbeat_silence,
+    "refused": case_refused,
     "foreign-channel": case_foreign_channel,
-    "imager-gone": case_imager_gone,
-    "imager-stops-reading": case_imager_stops_reading,
+    "imager-fault": case_imager_fault,
     "faulty-drive": case_faulty_drive,
-    "utility": case_utility,
 }
 
 

@@ -5,15 +5,9 @@
 #include <string>
 #include <system_error>
 
-#include "helpers/event_printer.h"
 #include "records/imager_error.h"
 
-TEST(FinalReport, StageFollowsTheFlagWhateverTheError) {
-  EXPECT_EQ(FinalReport::closingEvent(false, "Unknown user."),
-            (WriteEvent{"error", 0, 0, "Unknown user."}));
-  EXPECT_EQ(FinalReport::closingEvent(true, "Unknown user."),
-            (WriteEvent{"cancelled", 0, 0, "Unknown user."}));
-}
+// The stage, error or cancelled: the e2e cases.
 
 // Cut by user-perceived characters (how they split: the text tests).
 TEST(FinalReport, MessageKeepsItsFirstThousandCharacters) {
