@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,6 +35,29 @@ std::string outcome(std::vector<std::string> arguments) {
     return "undecodable";
   }
 }
+
+// A copy of the writer in a fresh directory that other users may enter but not
+// list: the build may lie where only root can reach it.
+class ReachableCopy {
+ public:
+  ReachableCopy() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "writer-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    directory_ = pattern;
+    std::filesystem::permissions(directory_, std::filesystem::perms::owner_all |
+                                                 std::filesystem::perms::group_exec |
+                                                 std::filesystem::perms::others_exec);
+    std::filesystem::copy_file(WRITER_BINARY, path());
+    std::filesystem::permissions(path(), std::filesystem::perms::owner_all |
+                                             std::filesystem::perms::group_exec |
+                                             std::filesystem::perms::others_exec);
+  }
+  ~ReachableCopy() { std::filesystem::remove_all(directory_); }
+  std::string path() const { return (directory_ / "writer").string(); }
+
+ private:
+  std::filesystem::path directory_;
+};
 
 }  // namespace
 
@@ -84,8 +110,9 @@ TEST(Intake, WriterExitsSilentlyOnEveryRefusal) {
        std::nullopt},
       {"nobody listening", {valid}, std::nullopt},
   };
+  const ReachableCopy writer;
   for (const Case& c : cases) {
-    std::vector<std::string> argv{WRITER_BINARY};
+    std::vector<std::string> argv{writer.path()};
     argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
     const ChildResult result = runProcess(argv, c.uid);
     EXPECT_EQ(result.exitStatus, 1) << c.name;
