@@ -4,6 +4,11 @@
 sandbox_inside() {
   local work=$1 device=$2 backing=$3 disk=$4 user=$5 uid=$6 fault=$7 programs=$8
   shift 9
+  # What the sandbox makes is for every user in it, whatever the caller's
+  # umask; the command gets the caller's back.
+  local mask
+  mask=$(umask)
+  umask 022
   local root=$work/root
   mkdir -p "$root"
   mount -t tmpfs -o mode=0755 sandbox-root "$root"
@@ -62,6 +67,7 @@ sandbox_inside() {
   write_disk_utility "$root" "$device" "$disk" "$user"
 
   cd "$root"
+  umask "$mask"
   local status=0
   chroot "$root" /usr/bin/env -i \
     PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root LANG=C.UTF-8 \
