@@ -66,7 +66,7 @@ void ProgressView::drawBar(int64_t completed, int64_t total, double seconds) {
     std::printf("\r%-24s %10.1f MB  %7.1f MB/s", label_.c_str(), megabytes, rate);
   } else {
     const double fraction = static_cast<double>(completed) / static_cast<double>(total);
-    constexpr int kWidth = 30;
+    constexpr int kWidth = 20;  // the line stays within 80 columns
     const int filled = static_cast<int>(fraction * kWidth);
     const std::string bar = std::string(filled, '#') + std::string(kWidth - filled, '.');
     const double left = rate > 0 ? static_cast<double>(total - completed) / 1e6 / rate : 0;
