@@ -3,7 +3,6 @@
 # drives the writer would accept, the write itself, and an independent check
 # of what the drive holds.
 set -euo pipefail
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 image=$SANDBOX_HOME/os.img.xz
 drive=/dev/$SANDBOX_DISK
 
@@ -12,9 +11,9 @@ install -o "$SANDBOX_USER" -g "$SANDBOX_USER" -m 0644 "$1" "$image"
 head -c $((128 * 1024 * 1024)) /dev/urandom >"$drive"
 
 echo "Drives the writer would accept (imager list, as $SANDBOX_USER):"
-runuser -u "$SANDBOX_USER" -- "$repo/build/imager" list
+runuser -u "$SANDBOX_USER" -- imager list
 echo
-"$repo/build/imager" write --user "$SANDBOX_USER" "$image" "$SANDBOX_DISK"
+imager write --user "$SANDBOX_USER" "$image" "$SANDBOX_DISK"
 
 echo
 echo "== Checking the drive independently"

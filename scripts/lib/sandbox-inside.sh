@@ -2,8 +2,13 @@
 # private root and runs the command in it. Sourced by scripts/sandbox.
 
 sandbox_inside() {
-  local work=$1 device=$2 backing=$3 disk=$4 user=$5 uid=$6 fault=$7
-  shift 8
+  local work=$1 device=$2 backing=$3 disk=$4 user=$5 uid=$6 fault=$7 programs=$8
+  shift 9
+  # What the sandbox makes is for every user in it, whatever the caller's
+  # umask; the command gets the caller's back.
+  local mask
+  mask=$(umask)
+  umask 022
   local root=$work/root
   mkdir -p "$root"
   mount -t tmpfs -o mode=0755 sandbox-root "$root"
@@ -44,6 +49,13 @@ sandbox_inside() {
 
   mkdir -p "$root$repo"
   mount --rbind "$repo" "$root$repo"
+  # Copies, not binds: the checkout may lie where only root may go, and what
+  # the sandbox user runs must not depend on its folders' modes.
+  mkdir -p "$root/usr/local/bin" "$root/usr/local/libexec"
+  if [[ -n "$programs" ]]; then
+    install -m 0755 "$programs/writer" "$programs/imager" "$root/usr/local/bin/"
+  fi
+  install -m 0755 "$repo/tests/fake_diskutil" "$root/usr/local/libexec/fake_diskutil"
 
   make_devices "$root/dev" "$device" "$disk"
   # The loop device itself and its backing file, so that a test can detach
@@ -55,6 +67,7 @@ sandbox_inside() {
   write_disk_utility "$root" "$device" "$disk" "$user"
 
   cd "$root"
+  umask "$mask"
   local status=0
   chroot "$root" /usr/bin/env -i \
     PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root LANG=C.UTF-8 \
@@ -93,7 +106,7 @@ write_disk_utility() {
   size=$(blockdev --getsize64 "$device")
   cat >"$root/usr/sbin/diskutil" <<WRAPPER
 #!/bin/sh
-exec python3 '$repo/tests/fake_diskutil' --state /sandbox/state.json "\$@"
+exec python3 /usr/local/libexec/fake_diskutil --state /sandbox/state.json "\$@"
 WRAPPER
   chmod 0755 "$root/usr/sbin/diskutil"
   DRIVE="disk$disk" SIZE="$size" HOME_DIR="/home/$user" REPO="$repo" python3 - \

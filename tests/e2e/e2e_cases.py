@@ -22,6 +22,7 @@ import json
 import lzma
 import os
 import random
+import re
 import select
 import signal
 import socket
@@ -407,19 +408,58 @@ def case_success(build, form):
     expect_nothing_left()
 
 
+def imager(*arguments, user=None):
+    """The real imager from the sandbox's PATH, as `user` or root, on pipes."""
+    command = (["runuser", "-u", user, "--"] if user else []) + ["imager", *arguments]
+    return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                          timeout=120, start_new_session=True)
+
+
+IMAGER_STAGES = ["Measuring image", "Measuring expanded image", "Checking image (1 of 2)",
+                 "Checking image (2 of 2)", "Inspecting image", "Writing", "Verifying"]
+
+
 def case_imager(build):
-    """The real imager, as root for the sandbox user."""
+    """The real imager as a person sees it: the drive table (and the JSON
+    lines for programs), a refusal for want of administrator rights, the
+    writer's message on failure, and named stages with a summary, in plain
+    lines without control characters."""
     raw = raw_image(IMAGE_BYTES)
     source = pack(raw, "xz")
     fill_drive()
-    listed = subprocess.run(["runuser", "-u", USER, "--", os.path.join(build, "imager"), "list"],
-                            capture_output=True, text=True, check=True).stdout
+    listing = imager("list", user=USER)
+    table = listing.stdout.splitlines()
+    check(len(table) == 2 and table[0].split() == ["DISK", "SIZE", "BUS", "NAME"]
+          and table[1].split() == [DRIVE, "%.2f" % (drive_size() / 1e9), "GB", "USB", "Sandbox",
+                                   "USB", "Drive"]
+          and table[0].index("BUS") == table[1].index("USB"), "imager list: %r %r" % (table, listing.stderr))
+    listed = imager("list", "--json", user=USER).stdout
     check([json.loads(line) for line in listed.splitlines()] == [target()],
-          "imager list: %r" % listed)
-    run = subprocess.run([os.path.join(build, "imager"), "write", "--events", "--user", USER,
-                          source, DRIVE], capture_output=True, text=True, timeout=120)
+          "imager list --json: %r" % listed)
+
+    # No sudo to be had without a terminal, or none at all.
+    run = imager("write", source, DRIVE, user=USER)
+    check(run.returncode == 1 and run.stderr.splitlines()[1:] ==
+          ["The writer needs administrator rights: run imager write with sudo."],
+          "imager write as the user: %r" % run.stderr)
+    text = "at least one volume could not be unmounted"
+    edit_state(lambda s: s.setdefault("faults", {}).update(
+        {"unmountDisk " + DEVICE: {"exit": 1, "stderr": text}}))
+    run = imager("write", "--user", USER, source, DRIVE)
+    check(run.returncode == 1 and run.stderr == "Failed: System query failed: %s\n" % text,
+          "imager write, failing: %r" % run.stderr)
+    edit_state(lambda s: s["faults"].clear())
+
+    run = imager("write", "--user", USER, source, DRIVE)
     check(run.returncode == 0, "imager write: %s %s" % (run.stdout[-500:], run.stderr))
-    check(run.stdout.endswith("Done: the image is written and verified.\n"), run.stdout[-300:])
+    check(all(c == "\n" or " " <= c < "\x7f" for c in run.stdout), "control characters")
+    *progress, summary = run.stdout.splitlines()
+    stages = [line.split(":")[0] for line in progress]
+    check([s for i, s in enumerate(stages) if i == 0 or stages[i - 1] != s] == IMAGER_STAGES,
+          "imager stages: %s" % stages)
+    pattern = (r"Wrote %.1f MB to %s \(Sandbox USB Drive\) in [0-9.]+ s; write \d+ MB/s, "
+               r"verify \d+ MB/s; verified\.$" % (len(raw) / 1e6, DRIVE))
+    check(re.match(pattern, summary), "summary: %r" % summary)
     check_drive(raw, sector_size())
     expect_nothing_left()
 

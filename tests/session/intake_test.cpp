@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,29 @@ std::string outcome(std::vector<std::string> arguments) {
   }
 }
 
+// A copy of the writer in a fresh directory that other users may enter but not
+// list: the build may lie where only root can reach it.
+class ReachableCopy {
+ public:
+  ReachableCopy() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "writer-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    directory_ = pattern;
+    std::filesystem::permissions(directory_, std::filesystem::perms::owner_all |
+                                                 std::filesystem::perms::group_exec |
+                                                 std::filesystem::perms::others_exec);
+    std::filesystem::copy_file(WRITER_BINARY, path());
+    std::filesystem::permissions(path(), std::filesystem::perms::owner_all |
+                                             std::filesystem::perms::group_exec |
+                                             std::filesystem::perms::others_exec);
+  }
+  ~ReachableCopy() { std::filesystem::remove_all(directory_); }
+  std::string path() const { return (directory_ / "writer").string(); }
+
+ private:
+  std::filesystem::path directory_;
+};
+
 }  // namespace
 
 // Each refusal with its message; the real program, given the same, ends
@@ -60,9 +86,10 @@ TEST(Intake, RefusesCallersAndArgumentsWithTheirMessages) {
       {{encodeBase64("{\"version\":")}, "undecodable"},
       {{requestArgument(invalid)}, "Invalid writer channel."},
   };
+  const ReachableCopy writer;
   for (const Case& c : cases) {
     const auto row = &c - cases;
-    std::vector<std::string> argv{WRITER_BINARY};
+    std::vector<std::string> argv{writer.path()};
     argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
     if (c.outcome) {
       EXPECT_EQ(outcome(argv), c.outcome) << "case " << row;

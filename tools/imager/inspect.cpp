@@ -11,7 +11,7 @@ Inspection inspectImage(const std::string& path, uint32_t owner,
   Inspection inspection;
   inspection.bytes = source.size();
   inspection.sha256 = ImageIO::hashFile(source, never, [&](int64_t done) {
-    progress("checking", done, source.size());
+    progress("measuring", done, source.size());
   });
   // The expanded size is unknown until the end; the stored size is the best
   // measure of progress through a packed image we have.
@@ -19,7 +19,7 @@ Inspection inspectImage(const std::string& path, uint32_t owner,
   const ImageIO::StreamResult result =
       ImageIO::stream(source, never, [&](std::span<const uint8_t> chunk) {
         expanded += static_cast<int64_t>(chunk.size());
-        progress("inspecting", expanded, 0);
+        progress("measuring-expanded", expanded, 0);
       });
   inspection.expanded = result.bytes;
   inspection.expandedSHA256 = result.sha256;

@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "disks/disk_inventory.h"
+#include "drive_table.h"
 #include "inspect.h"
+#include "job_summary.h"
+#include "plain_text.h"
 #include "session_user.h"
 #include "support/standard_descriptors.h"
 #include "write_command.h"
@@ -21,7 +24,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: imager inspect [--user NAME] IMAGE\n"
-    "       imager list\n"
+    "       imager list [--json]\n"
     "       imager write [--user NAME] [--writer PATH] [--events] IMAGE DRIVE\n";
 
 int usage() {
@@ -43,9 +46,14 @@ int inspect(const std::optional<std::string>& user, const std::string& image) {
   return 0;
 }
 
-int list() {
-  for (const TargetDisk& disk : DiskInventory::list({}))
-    std::printf("%s\n", nlohmann::json(disk).dump().c_str());
+// A table for people; for programs, one JSON object per line.
+int list(bool json) {
+  const std::vector<TargetDisk> disks = DiskInventory::list({});
+  if (!json) {
+    std::fputs(driveTable(disks).c_str(), stdout);
+    return 0;
+  }
+  for (const TargetDisk& disk : disks) std::printf("%s\n", nlohmann::json(disk).dump().c_str());
   return 0;
 }
 
@@ -54,17 +62,19 @@ int run(const std::vector<std::string>& args, const char* self) {
   WriteOptions options;
   options.writer = defaultWriter(self);
   std::vector<std::string> operands;
+  bool json = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--user" && hasValue) options.user = args[++i];
     else if (args[i] == "--writer" && hasValue) options.writer = args[++i];
     else if (args[i] == "--events") options.events = true;
+    else if (args[i] == "--json") json = true;
     else if (args[i].starts_with("--")) return usage();
     else operands.push_back(args[i]);
   }
   const std::string& command = args[0];
   if (command == "inspect" && operands.size() == 1) return inspect(options.user, operands[0]);
-  if (command == "list" && operands.empty()) return list();
+  if (command == "list" && operands.empty()) return list(json);
   if (command == "write" && operands.size() == 2) {
     options.image = operands[0];
     options.drive = operands[1];
@@ -81,7 +91,9 @@ int main(int argc, char** argv) {
   try {
     return run(std::vector<std::string>(argv + 1, argv + argc), argv[0]);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "imager: %s\n", error.what());
+    std::fprintf(stderr, "imager: %s\n", plainText(error.what()).c_str());
+    if (const std::string hint = hintFor(error.what()); !hint.empty())
+      std::fprintf(stderr, "%s\n", hint.c_str());
     return 1;
   }
 }

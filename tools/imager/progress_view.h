@@ -22,6 +22,9 @@ class ProgressView {
 
   bool terminal_;
   std::string stage_;
+  std::string label_;
+  int pass_ = 0;
+  int ends_ = 0;  // events of this pass that reported the stage complete
   std::chrono::steady_clock::time_point started_;
   std::chrono::steady_clock::time_point drawn_;
   int64_t completed_ = 0;

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 SessionUser sessionUser(const std::optional<std::string>& name) {
@@ -10,8 +11,12 @@ SessionUser sessionUser(const std::optional<std::string>& name) {
     if (name) throw std::runtime_error("--user is only for an imager run as root.");
     return {getuid(), getgid()};
   }
-  if (!name) throw std::runtime_error("Running as root: name the session user with --user NAME.");
-  const passwd* account = getpwnam(name->c_str());
-  if (!account) throw std::runtime_error("Unknown user " + *name + ".");
+  // Under sudo the session user is the one who called it.
+  const char* caller = std::getenv("SUDO_USER");
+  const std::string user = name ? *name : caller && *caller ? caller : "";
+  if (user.empty() || (!name && user == "root"))
+    throw std::runtime_error("Running as root: name the session user with --user NAME.");
+  const passwd* account = getpwnam(user.c_str());
+  if (!account) throw std::runtime_error("Unknown user " + user + ".");
   return {account->pw_uid, account->pw_gid};
 }

@@ -16,7 +16,9 @@
 #include "channel_directory.h"
 #include "disks/disk_inventory.h"
 #include "inspect.h"
+#include "job_summary.h"
 #include "native/ori.h"
+#include "plain_text.h"
 #include "platform/platform.h"
 #include "progress_view.h"
 #include "records/write_event.h"
@@ -76,7 +78,7 @@ UniqueFd acceptWriter(int listener, pid_t writer) {
 // Reads events until the closing one, pinging every two seconds. Returns the
 // closing event, or nothing when the channel ended without one.
 std::optional<WriteEvent> followEvents(int fd, const std::string& nonce, ProgressView& view,
-                                       bool raw) {
+                                       JobClock& clock, bool raw) {
   std::string pending;
   bool first = true;
   auto nextPing = Clock::now();
@@ -99,6 +101,7 @@ std::optional<WriteEvent> followEvents(int fd, const std::string& nonce, Progres
       if (first && (event.stage != "connected" || event.message != nonce))
         throw std::runtime_error("The writer did not answer with this session's nonce.");
       first = false;
+      clock.saw(event.stage);
       if (raw) std::printf("%s\n", line.c_str()), std::fflush(stdout);
       if (event.stage == "complete" || event.stage == "error" || event.stage == "cancelled")
         return event;
@@ -108,17 +111,20 @@ std::optional<WriteEvent> followEvents(int fd, const std::string& nonce, Progres
   return std::nullopt;
 }
 
-int report(const std::optional<WriteEvent>& closing, int writerExit) {
+int report(const std::optional<WriteEvent>& closing, int writerExit, const std::string& summary) {
   if (!closing) {
     std::fprintf(stderr, "The writer ended without a result (status %d).\n", writerExit);
     return 1;
   }
   if (closing->stage == "complete") {
-    std::printf("Done: the image is written and verified.\n");
+    std::printf("%s\n", summary.c_str());
     return writerExit == 0 ? 0 : 1;
   }
+  const std::string message = closing->message.value_or("");
   std::fprintf(stderr, "%s: %s\n", closing->stage == "cancelled" ? "Cancelled" : "Failed",
-               closing->message.value_or("").c_str());
+               plainText(message).c_str());
+  if (const std::string hint = hintFor(message); !hint.empty())
+    std::fprintf(stderr, "%s\n", hint.c_str());
   return 1;
 }
 
@@ -126,6 +132,7 @@ int report(const std::optional<WriteEvent>& closing, int writerExit) {
 
 int writeImage(const WriteOptions& options) {
   catchInterrupts();
+  JobClock clock;
   const SessionUser user = sessionUser(options.user);
   const std::string image = absolutePath(options.image);
   ProgressView view(isatty(STDOUT_FILENO) && !options.events);
@@ -148,9 +155,10 @@ int writeImage(const WriteOptions& options) {
   std::optional<WriteEvent> closing;
   {
     const UniqueFd connection = acceptWriter(listener.get(), writer);
-    closing = followEvents(connection.get(), request.nonce, view, options.events);
+    closing = followEvents(connection.get(), request.nonce, view, clock, options.events);
   }  // closing the channel tells a writer still at work to stop
   view.finish();
   bool ended = false;
-  return report(closing, writerStatus(writer, true, &ended));
+  const int writerExit = writerStatus(writer, true, &ended);
+  return report(closing, writerExit, clock.summary(request.inspection.expanded, request.target));
 }

@@ -1,0 +1,50 @@
+#include "job_summary.h"
+
+#include <cstdio>
+
+#include "plain_text.h"
+
+namespace {
+
+std::string fixed(double value, int decimals, const char* unit) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f %s", decimals, value, unit);
+  return text;
+}
+
+std::string size(int64_t bytes) {
+  const double value = static_cast<double>(bytes);
+  return value >= 1e9 ? fixed(value / 1e9, 1, "GB") : fixed(value / 1e6, 1, "MB");
+}
+
+std::string rate(int64_t bytes, double seconds) {
+  if (seconds <= 0) return "- MB/s";
+  return fixed(static_cast<double>(bytes) / 1e6 / seconds, 0, "MB/s");
+}
+
+}  // namespace
+
+void JobClock::saw(const std::string& stage) { lastSeen_[stage] = std::chrono::steady_clock::now(); }
+
+double JobClock::seconds(const std::string& from, const std::string& to) const {
+  const auto start = lastSeen_.find(from), end = lastSeen_.find(to);
+  if (start == lastSeen_.end() || end == lastSeen_.end()) return 0;
+  return std::chrono::duration<double>(end->second - start->second).count();
+}
+
+std::string JobClock::summary(int64_t bytes, const TargetDisk& disk) const {
+  const double total =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+  return "Wrote " + size(bytes) + " to " + plainText(disk.bsd) + " (" + plainText(disk.name) +
+         ") in " + fixed(total, total < 10 ? 1 : 0, "s") + "; write " +
+         rate(bytes, seconds("inspecting", "writing")) + ", verify " +
+         rate(bytes, seconds("writing", "verifying")) + "; verified.";
+}
+
+std::string hintFor(const std::string& message) {
+  if (message == "The selected drive changed, is protected or was disconnected. Select it again.")
+    return "Run `imager list` to see the drives that may be written now, then write again.";
+  if (message == "Administrator rights were not granted." || message == "Cannot start sudo.")
+    return "The writer needs administrator rights: run imager write with sudo.";
+  return "";
+}
