@@ -49,6 +49,13 @@ int unixStreamSocket();
 // bytes, and returns the length to pass to bind and connect.
 socklen_t unixAddress(const char* path, sockaddr_un& address);
 
+// Connects the fresh socket `fd` to the listener at `path` without waiting
+// (a listener whose backlog is full fails at once) and without following a
+// symbolic link anywhere on the way: every directory on the path must be a
+// real directory and the last component a real socket. The socket is left
+// blocking. False when it cannot connect at once; errno is then not kept.
+bool connectWithoutLinks(int fd, const char* path);
+
 // Flags for every send on the channel.
 int sendFlags();
 
