@@ -31,6 +31,7 @@ import tempfile
 import time
 import uuid
 import zipfile
+import zlib
 
 MiB = 1 << 20
 FILL = 0xA5
@@ -173,7 +174,7 @@ class Writer:
     # once: until then the writer's main thread stands still.
     waker = None
 
-    def __init__(self, build, argument, trace):
+    def __init__(self, build, argument, trace, setup=None):
         if Writer.waker is None:
             Writer.waker, wakes = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
             signal.set_wakeup_fd(wakes)
@@ -182,8 +183,8 @@ class Writer:
         self.process = subprocess.Popen(
             [os.path.join(build, "writer"), argument], stdin=subprocess.DEVNULL,
             stdout=self.out, stderr=self.err,
-            preexec_fn=(lambda: ptrace(PTRACE_TRACEME, 0)) if trace else None)
-        self.pid, self.status, self.at_exit = self.process.pid, None, None
+            preexec_fn=lambda: (setup and setup(), trace and ptrace(PTRACE_TRACEME, 0)))
+        self.pid, self.status, self.at_exit, self.peak_mib = self.process.pid, None, None, None
         if trace:
             _, status = os.waitpid(self.pid, 0)  # held at the exec
             check(os.WIFSTOPPED(status), "the traced writer did not stop at its start")
@@ -198,7 +199,7 @@ class Writer:
         with contextlib.suppress(BlockingIOError):
             os.read(Writer.waker, 4096)
         while self.status is None:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            pid, status, usage = os.wait4(self.pid, os.WNOHANG)
             if pid == 0:
                 return False
             if os.WIFSTOPPED(status):
@@ -209,6 +210,7 @@ class Writer:
                 ptrace(PTRACE_CONT, self.pid, 0 if event else os.WSTOPSIG(status))
             else:
                 self.status = self.process.returncode = os.waitstatus_to_exitcode(status)
+                self.peak_mib = usage.ru_maxrss / 1024
         return True
 
     def wait(self, timeout):
@@ -264,14 +266,15 @@ class Imager:
         request.update(changes)
         return request
 
-    def run(self, request, ping=True, close_after=None, stop_reading=False, timeout=120):
+    def run(self, request, ping=True, close_after=None, stop_reading=False, timeout=120,
+            setup=None):
         """Runs one session. `close_after` names a stage whose first event
         makes the Imager close the channel and stop listening. With
         `stop_reading` it reads nothing after the first event but keeps the
         channel open and goes on pinging; once the writer has ended it takes
         what is left."""
         argument = base64.b64encode(json.dumps(request).encode()).decode()
-        writer = Writer(self.build, argument, TRACE)
+        writer = Writer(self.build, argument, TRACE, setup)
         events = []
         self.server.settimeout(30)
         connection, _ = self.server.accept()
@@ -304,13 +307,13 @@ class Imager:
         out, err = writer.wait(timeout)
         self.server.close()
         writer.check_descriptors()
-        return Session(request, events, writer.status, out, err)
+        return Session(request, events, writer.status, out, err, writer.peak_mib)
 
 
 class Session:
-    def __init__(self, request, events, status, out, err):
+    def __init__(self, request, events, status, out, err, peak_mib=None):
         self.request, self.events, self.status = request, events, status
-        self.out, self.err = out, err
+        self.out, self.err, self.peak_mib = out, err, peak_mib
 
     def describe(self):
         return "status %s, events:\n%s" % (
@@ -524,6 +527,60 @@ def case_foreign_channel(build):
     expect_nothing_left()
 
 
+def case_inherited_signals(build):
+    """Started with SIGCHLD ignored and SIGTERM blocked: the writer still
+    waits for its disk utility runs, and the job completes."""
+    def careless_parent():
+        signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+    raw = raw_image(IMAGE_BYTES)
+    source = pack(raw, "raw")
+    fill_drive()
+    imager = Imager(build)
+    session = imager.run(imager.request(source, inspection(source, raw)), setup=careless_parent)
+    session.expect_ending("complete", None, status=0)
+    check_drive(raw, sector_size())
+    expect_nothing_left()
+
+
+def case_over_mounted_volume(build):
+    """A volume mounted over the drive's own hides one mounted deeper: an
+    image at that deeper point lives on the drive, which is then protected."""
+    hidden = "/Volumes/DRIVE/sub"
+    os.mkdir(hidden)
+    subprocess.run(["mount", "-t", "tmpfs", "hidden", hidden], check=True)
+    edit_state(lambda state: state["volumes"].update({hidden: "disk1s2"}))
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=0777", "over", "/Volumes/DRIVE"],
+                   check=True)
+    os.mkdir(hidden, 0o777)
+    refused(build, CHANGED, directory=hidden)
+
+
+def case_xz_bomb(build):
+    """Zeros packed with a small dictionary under a header that asks for
+    1.5 GiB: the decoder fails to allocate in the inspection pass, the drive
+    stays untouched and the writer never grows anywhere near that."""
+    packer, zeros = lzma.LZMACompressor(preset=0), bytes(16 * MiB)
+    packed = bytearray(b"".join(packer.compress(zeros) for _ in range(32)) + packer.flush())
+    end = 12 + (packed[12] + 1) * 4 - 4  # the block header and its CRC32
+    check(packed[13:16] == b"\x00\x21\x01", "unexpected block header %r" % packed[12:end])
+    packed[16] = 37  # dictionary (2 | 37 % 2) << (37 // 2 + 11) bytes
+    packed[end:end + 4] = zlib.crc32(packed[12:end]).to_bytes(4, "little")
+    source = os.path.join(HOME, "image.img.xz")
+    with open(source, "wb") as f:
+        f.write(packed)
+    os.chown(source, UID, UID)
+    fill_drive()
+    imager = Imager(build)
+    session = imager.run(imager.request(source, inspection(source, bytes(MiB))))
+    session.expect_ending("error", "Lzma library error: Cannot allocate memory")
+    check([e["stage"] for e in session.events if e["stage"] not in ("checking", "inspecting")]
+          == ["connected", "error"], "stages: " + session.describe())
+    check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
+    check(session.peak_mib < 256, "peak resident memory %.0f MiB" % session.peak_mib)
+    expect_nothing_left()
+
+
 def case_imager_gone(build):
     raw = raw_image(IMAGE_BYTES)
     source = pack(raw, "raw")
@@ -628,6 +685,9 @@ CASES = {
     "heartbeat-silence": case_heartbeat_silence,
     "foreign-channel": case_foreign_channel,
     "imager-gone": case_imager_gone,
+    "inherited-signals": case_inherited_signals,
+    "over-mounted-volume": case_over_mounted_volume,
+    "xz-bomb": case_xz_bomb,
     "imager-stops-reading": case_imager_stops_reading,
     "faulty-drive": case_faulty_drive,
     "utility": case_utility,
