@@ -589,6 +589,38 @@ def case_xz_bomb(build):
     expect_nothing_left()
 
 
+def case_linked_channel(build):
+    """The request names, in a directory of the user's, a link to a socket
+    only root could reach, or a link to the directory that holds it: the
+    writer ends with status 1 and that listener sees no connection at all."""
+    hidden = tempfile.mkdtemp(dir="/private/tmp")
+    raw = raw_image(MiB)
+    source = pack(raw, "raw")
+    imager = Imager(build)
+    with socket.socket(socket.AF_UNIX) as listener:
+        listener.bind(hidden + "/s")
+        listener.listen(1)
+        listener.setblocking(False)
+        for linked in ("socket", "directory"):
+            directory = "/private/tmp/ori-" + str(uuid.uuid4())
+            if linked == "socket":
+                os.mkdir(directory, 0o700)
+                os.symlink(hidden + "/s", directory + "/s")
+            else:
+                os.symlink(hidden, directory)
+            os.lchown(directory, UID, UID)
+            request = imager.request(source, inspection(source, raw), socket=directory + "/s")
+            writer = Writer(build, base64.b64encode(json.dumps(request).encode()).decode(), TRACE)
+            out, err = writer.wait(30)
+            check(writer.status == 1 and out == err == b"", "through a linked %s: status %s"
+                  % (linked, writer.status))
+            writer.check_descriptors()
+            with contextlib.suppress(BlockingIOError):
+                listener.accept()
+                raise CaseFailed("the writer connected through a linked " + linked)
+    expect_nothing_left()
+
+
 def case_imager_gone(build):
     raw = raw_image(IMAGE_BYTES)
     source = pack(raw, "raw")
@@ -693,6 +725,7 @@ CASES = {
     "heartbeat-silence": case_heartbeat_silence,
     "foreign-channel": case_foreign_channel,
     "imager-gone": case_imager_gone,
+    "linked-channel": case_linked_channel,
     "inherited-signals": case_inherited_signals,
     "over-mounted-volume": case_over_mounted_volume,
     "xz-bomb": case_xz_bomb,
