@@ -8,8 +8,8 @@
 
 namespace {
 
-// The open descriptor is the node at `path`, and that node is the disk the
-// user confirmed: same device, same capacity, same registry entry.
+// The open descriptor is the node at `path` and the whole disk's own device,
+// and that is the disk the user confirmed: same capacity, same registry entry.
 bool provesIdentity(int fd, const std::string& path, const TargetDisk& target) {
   struct stat opened{}, named{};
   if (fstat(fd, &opened) != 0 || lstat(path.c_str(), &named) != 0) return false;
@@ -18,7 +18,10 @@ bool provesIdentity(int fd, const std::string& path, const TargetDisk& target) {
   uint64_t capacity = 0;
   if (ori_geometry(fd, &blockSize, &capacity) != 1 || capacity != target.capacity) return false;
   if (!isShortWholeDiskName(target.bsd)) return false;
-  return DiskInventory::registryID(target.bsd) == target.registryID;
+  // The number comes from the open descriptor, which must be the device the
+  // whole-disk node names: two names leading to two disks of one size would
+  // otherwise pass.
+  return Platform::openedDiskEntryID(fd, target.bsd) == target.registryID;
 }
 
 }  // namespace

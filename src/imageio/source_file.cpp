@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/platform.h"
 #include "records/imager_error.h"
 
 namespace {
@@ -13,29 +14,40 @@ namespace {
 constexpr const char* kNotPlainFile =
     "The image must be an unlocked regular file owned by this user.";
 
-UniqueFd openImage(const std::string& path, bool writable) {
-  // O_NONBLOCK keeps the read-only open of a FIFO or a device that waits on
-  // open from hanging; such files are refused by the type check anyway.
-  const int flags = writable ? O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC
-                             : O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+bool isPlainOwnStatus(const struct stat& status, std::optional<uint32_t> owner) {
+  return (status.st_mode & S_IFMT) == S_IFREG && (!owner || status.st_uid == *owner) &&
+         status.st_nlink == 1;
+}
+
+// The file is opened only once it is known to be a regular file: opening a
+// device has effects of its own, and opening a FIFO wakes whoever waits to
+// write into it.
+UniqueFd openForReading(const std::string& path, std::optional<uint32_t> owner) {
+  UniqueFd fd;
+  const auto accept = [owner](const struct stat& status) {
+    return isPlainOwnStatus(status, owner);
+  };
+  const auto outcome = Platform::openCheckedForReading(path, accept, fd);
+  if (outcome == Platform::CheckedOpen::refused) throw ImagerError::message(kNotPlainFile);
+  if (outcome != Platform::CheckedOpen::opened)
+    throw ImagerError::message("Cannot open the image file.");
+  return fd;
+}
+
+UniqueFd openImage(const std::string& path, std::optional<uint32_t> owner, bool writable) {
+  if (!writable) return openForReading(path, owner);
   int fd;
   do {
-    fd = ::open(path.c_str(), flags, 0600);
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0) throw ImagerError::message("Cannot open the image file.");
   return UniqueFd(fd);
 }
 
 bool isPlainOwnFile(int fd, std::optional<uint32_t> owner, bool writable, int64_t* size) {
   struct stat status {};
-  if (::fstat(fd, &status) != 0) return false;
-  if ((status.st_mode & S_IFMT) != S_IFREG) return false;
-  if (owner && status.st_uid != *owner) return false;
-  if (status.st_nlink != 1) return false;
+  if (::fstat(fd, &status) != 0 || !isPlainOwnStatus(status, owner)) return false;
   if (::flock(fd, (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return false;
-  // Every later read is a plain blocking one.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ((flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0))
-    return false;
   *size = status.st_size;
   return true;
 }
@@ -43,8 +55,7 @@ bool isPlainOwnFile(int fd, std::optional<uint32_t> owner, bool writable, int64_
 }  // namespace
 
 SourceFile::SourceFile(const std::string& path, std::optional<uint32_t> owner, bool writable)
-    : fd_(openImage(path, writable)) {
-  if (!fd_) throw ImagerError::message("Cannot open the image file.");
+    : fd_(openImage(path, owner, writable)) {
   if (!isPlainOwnFile(fd_.get(), owner, writable, &size_))
     throw ImagerError::message(kNotPlainFile);  // fd_ closes as the object unwinds
 }

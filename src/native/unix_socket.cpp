@@ -16,19 +16,22 @@ namespace {
 constexpr size_t kMaximumPathBytes = 103;
 
 int UnixSocket(const char* path, bool listen) {
-  if (path == nullptr || strnlen(path, kMaximumPathBytes + 1) > kMaximumPathBytes) return -1;
-  sockaddr_un address;
-  const socklen_t length = Platform::unixAddress(path, address);
+  // An empty path would name an abstract socket on Linux, outside any
+  // directory a user owns.
+  if (path == nullptr || path[0] == '\0' ||
+      strnlen(path, kMaximumPathBytes + 1) > kMaximumPathBytes)
+    return -1;
   UniqueFd fd(Platform::unixStreamSocket());
   if (!fd) return -1;
-  const auto* generic = reinterpret_cast<const sockaddr*>(&address);
   if (listen) {
-    if (bind(fd.get(), generic, length) == 0 && ::listen(fd.get(), 1) == 0) return fd.release();
+    sockaddr_un address;
+    const socklen_t length = Platform::unixAddress(path, address);
+    if (bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
+        ::listen(fd.get(), 1) == 0)
+      return fd.release();
     return -1;
   }
-  // No retry, not even after EINTR: on BSD systems an interrupted connect
-  // goes on in the background and a second one fails with EALREADY.
-  return connect(fd.get(), generic, length) == 0 ? fd.release() : -1;
+  return Platform::connectWithoutLinks(fd.get(), path) ? fd.release() : -1;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>
 
@@ -98,6 +99,13 @@ int unixStreamSocket();
 // bytes, and returns the length to pass to bind and connect.
 socklen_t unixAddress(const char* path, sockaddr_un& address);
 
+// Connects the fresh socket `fd` to the listener at `path` without waiting
+// (a listener whose backlog is full fails at once) and without following a
+// symbolic link anywhere on the way: every directory on the path must be a
+// real directory and the last component a real socket. The socket is left
+// blocking. False when it cannot connect at once; errno is then not kept.
+bool connectWithoutLinks(int fd, const char* path);
+
 // Flags for every send on the channel.
 int sendFlags();
 
@@ -109,6 +117,28 @@ void keepLostPeerQuiet(int fd);
 // The effective uid of the process at the other end of a connected Unix
 // socket; nothing when the system cannot tell.
 std::optional<uint32_t> peerUid(int fd);
+
+// ---- Files ----------------------------------------------------------------
+
+enum class CheckedOpen { opened, cannotOpen, refused };
+
+// Opens `path` for reading (close-on-exec, never as a controlling terminal,
+// reads blocking) only once `accept` has approved the status of what it
+// names, taken without opening it: a device or FIFO that `accept` turns down
+// is never opened. A final symbolic link, or a path that cannot be reached or
+// opened, is cannotOpen; a status `accept` turns down, or an opened file that
+// is not the approved one (device and inode), is refused.
+CheckedOpen openCheckedForReading(const std::string& path,
+                                  const std::function<bool(const struct stat&)>& accept,
+                                  UniqueFd& fd);
+
+// ---- Process --------------------------------------------------------------
+
+// Bounds the memory the process may take, so that a decoder asking for
+// gigabytes fails instead of growing the process; ordinary images stay well
+// within it. Where the system enforces no such bound, nothing. Call it first
+// thing in main, before any thread starts.
+void boundMemory();
 
 // ---- Session --------------------------------------------------------------
 
@@ -142,6 +172,11 @@ std::optional<std::string> volumeOf(const std::string& path);
 // changes whenever another device appears under that name; nothing when there
 // is none or it is 0. The caller has checked the name's form. Never throws.
 std::optional<uint64_t> registryEntryID(const std::string& bsd);
+
+// The registry identity of the disk open on `fd`, provided it is the very
+// device the whole-disk node "/dev/" + `bsd` names; nothing otherwise. The
+// caller has checked the name's form. Never throws.
+std::optional<uint64_t> openedDiskEntryID(int fd, const std::string& bsd);
 
 // Opens the raw device node `path` for reading and writing, exclusively
 // locked, without following a final symbolic link, close-on-exec and

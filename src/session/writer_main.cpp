@@ -1,6 +1,7 @@
 #include "session/writer_main.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,6 +17,22 @@
 #include "support/standard_descriptors.h"
 
 namespace {
+
+// Whoever started the writer may have left signals ignored or blocked: an
+// ignored SIGCHLD lets the kernel reap the disk utility before it can be
+// waited for, and the children inherit both. Handlers never survive exec, so
+// setting back what came in ignored restores every default.
+void resetSignals() {
+  for (int signal = 1; signal < NSIG; ++signal) {
+    struct sigaction action{};
+    if (signal == SIGKILL || signal == SIGSTOP || sigaction(signal, nullptr, &action) != 0)
+      continue;
+    if (action.sa_handler == SIG_IGN) (void)::signal(signal, SIG_DFL);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  (void)sigprocmask(SIG_SETMASK, &none, nullptr);
+}
 
 UniqueFd connectChannel(const WriteRequest& request) {
   UniqueFd channel(ori_unix_connect(request.socket.c_str()));
@@ -63,8 +80,10 @@ void proveOwner(int fd, uint32_t uid) {
 namespace WriterMain {
 
 void main(int argc, char** argv) {
-  const auto cancellation = std::make_shared<Cancellation>();
+  resetSignals();
+  Platform::boundMemory();
   reserveStandardDescriptors();
+  const auto cancellation = std::make_shared<Cancellation>();
   WriteRequest request;
   UniqueFd channel;
   try {

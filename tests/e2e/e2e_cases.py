@@ -32,6 +32,7 @@ import tempfile
 import time
 import uuid
 import zipfile
+import zlib
 
 MiB = 1 << 20
 FILL = 0xA5
@@ -165,6 +166,13 @@ def open_descriptors(pid):
     return found
 
 
+def peak_resident_mib(pid):
+    """The most the process's own memory (not its parent's before the exec)
+    ever held resident."""
+    with open("/proc/%d/status" % pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:")) / 1024
+
+
 class Writer:
     """The real writer, started with one argument. Traced, it stops once at
     its exit, after its last system call and before the kernel closes what it
@@ -174,7 +182,7 @@ class Writer:
     # once: until then the writer's main thread stands still.
     waker = None
 
-    def __init__(self, build, argument, trace):
+    def __init__(self, build, argument, trace, setup=None):
         if Writer.waker is None:
             Writer.waker, wakes = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
             signal.set_wakeup_fd(wakes)
@@ -183,8 +191,8 @@ class Writer:
         self.process = subprocess.Popen(
             [os.path.join(build, "writer"), argument], stdin=subprocess.DEVNULL,
             stdout=self.out, stderr=self.err,
-            preexec_fn=(lambda: ptrace(PTRACE_TRACEME, 0)) if trace else None)
-        self.pid, self.status, self.at_exit = self.process.pid, None, None
+            preexec_fn=lambda: (setup and setup(), trace and ptrace(PTRACE_TRACEME, 0)))
+        self.pid, self.status, self.at_exit, self.peak_mib = self.process.pid, None, None, None
         if trace:
             _, status = os.waitpid(self.pid, 0)  # held at the exec
             check(os.WIFSTOPPED(status), "the traced writer did not stop at its start")
@@ -206,6 +214,7 @@ class Writer:
                 event = status >> 16
                 if event == PTRACE_EVENT_EXIT:
                     self.at_exit = open_descriptors(self.pid)
+                    self.peak_mib = peak_resident_mib(self.pid)
                 # A stop for a signal passes the signal on; an event stop has none.
                 ptrace(PTRACE_CONT, self.pid, 0 if event else os.WSTOPSIG(status))
             else:
@@ -265,14 +274,15 @@ class Imager:
         request.update(changes)
         return request
 
-    def run(self, request, ping=True, close_after=None, stop_reading=False, timeout=120):
+    def run(self, request, ping=True, close_after=None, stop_reading=False, timeout=120,
+            setup=None):
         """Runs one session. `close_after` names a stage whose first event
         makes the Imager close the channel and stop listening. With
         `stop_reading` it reads nothing after the first event but keeps the
         channel open and goes on pinging; once the writer has ended it takes
         what is left."""
         argument = base64.b64encode(json.dumps(request).encode()).decode()
-        writer = Writer(self.build, argument, TRACE)
+        writer = Writer(self.build, argument, TRACE, setup)
         events = []
         self.server.settimeout(30)
         connection, _ = self.server.accept()
@@ -305,13 +315,13 @@ class Imager:
         out, err = writer.wait(timeout)
         self.server.close()
         writer.check_descriptors()
-        return Session(request, events, writer.status, out, err)
+        return Session(request, events, writer.status, out, err, writer.peak_mib)
 
 
 class Session:
-    def __init__(self, request, events, status, out, err):
+    def __init__(self, request, events, status, out, err, peak_mib=None):
         self.request, self.events, self.status = request, events, status
-        self.out, self.err = out, err
+        self.out, self.err, self.peak_mib = out, err, peak_mib
 
     def describe(self):
         return "status %s, events:\n%s" % (
@@ -507,11 +517,24 @@ class Refusal:
         self.directory, self.size, self.held, self.uid, self.ping = directory, size, held, uid, ping
 
 
+def over_mount(state):
+    """A volume mounted over the drive's own hides one mounted deeper: an
+    image at that deeper point lives on the drive, which is then protected."""
+    hidden = "/Volumes/DRIVE/sub"
+    os.mkdir(hidden)
+    subprocess.run(["mount", "-t", "tmpfs", "hidden", hidden], check=True)
+    state["volumes"][hidden] = "disk1s2"
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "mode=0777", "over", "/Volumes/DRIVE"],
+                   check=True)
+    os.mkdir(hidden, 0o777)
+
+
 REFUSALS = {
     "unknown-user": Refusal("Unknown user.", uid=60999),
     "replaced-drive": Refusal(CHANGED, prepare=replug),
     "source-changed": Refusal("The source changed after confirmation.", prepare=touch),
     "source-on-drive": Refusal(CHANGED, directory="/Volumes/DRIVE"),
+    "over-mounted-volume": Refusal(CHANGED, state=over_mount, directory="/Volumes/DRIVE/sub"),
     "unmount-fails": Refusal("System query failed: " + UNMOUNT_FAILED,
                              state=fault(UNMOUNT, {"exit": 1, "stderr": UNMOUNT_FAILED})),
     "drive-held": Refusal("Cannot lock the drive. Close apps using it, reconnect it and retry.",
@@ -572,6 +595,81 @@ def case_foreign_channel(build):
               "listener %d: %s" % (listener, session.describe()))
     check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
     expect_nothing_left()
+
+
+def case_inherited_signals(build):
+    """Started with SIGCHLD ignored and SIGTERM blocked: the writer still
+    waits for its disk utility runs, and the job completes."""
+    def careless_parent():
+        signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+    raw = raw_image(IMAGE_BYTES)
+    source = pack(raw, "raw")
+    fill_drive()
+    imager = Imager(build)
+    session = imager.run(imager.request(source, inspection(source, raw)), setup=careless_parent)
+    session.expect_ending("complete", None, status=0)
+    check_drive(raw, sector_size())
+    expect_nothing_left()
+
+
+def case_xz_bomb(build):
+    """Zeros packed with a small dictionary under a header that asks for
+    1.5 GiB: the decoder fails to allocate in the inspection pass, the drive
+    stays untouched and the writer never grows anywhere near that."""
+    packer, zeros = lzma.LZMACompressor(preset=0), bytes(16 * MiB)
+    packed = bytearray(b"".join(packer.compress(zeros) for _ in range(32)) + packer.flush())
+    end = 12 + (packed[12] + 1) * 4 - 4  # the block header and its CRC32
+    check(packed[13:16] == b"\x00\x21\x01", "unexpected block header %r" % packed[12:end])
+    packed[16] = 37  # dictionary (2 | 37 % 2) << (37 // 2 + 11) bytes
+    packed[end:end + 4] = zlib.crc32(packed[12:end]).to_bytes(4, "little")
+    source = os.path.join(HOME, "image.img.xz")
+    with open(source, "wb") as f:
+        f.write(packed)
+    os.chown(source, UID, UID)
+    fill_drive()
+    imager = Imager(build)
+    session = imager.run(imager.request(source, inspection(source, bytes(MiB))))
+    session.expect_ending("error", "Lzma library error: Cannot allocate memory")
+    check([e["stage"] for e in session.events if e["stage"] not in ("checking", "inspecting")]
+          == ["connected", "error"], "stages: " + session.describe())
+    check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
+    check(session.peak_mib is not None and session.peak_mib < 256,
+          "peak resident memory %s MiB" % session.peak_mib)
+    expect_nothing_left()
+
+
+def case_linked_channel(build):
+    """The request names, in a directory of the user's, a link to a socket
+    only root could reach, or a link to the directory that holds it: the
+    writer ends with status 1 and that listener sees no connection at all."""
+    hidden = tempfile.mkdtemp(dir="/private/tmp")
+    raw = raw_image(MiB)
+    source = pack(raw, "raw")
+    imager = Imager(build)
+    with socket.socket(socket.AF_UNIX) as listener:
+        listener.bind(hidden + "/s")
+        listener.listen(1)
+        listener.setblocking(False)
+        for linked in ("socket", "directory"):
+            directory = "/private/tmp/ori-" + str(uuid.uuid4())
+            if linked == "socket":
+                os.mkdir(directory, 0o700)
+                os.symlink(hidden + "/s", directory + "/s")
+            else:
+                os.symlink(hidden, directory)
+            os.lchown(directory, UID, UID)
+            request = imager.request(source, inspection(source, raw), socket=directory + "/s")
+            writer = Writer(build, base64.b64encode(json.dumps(request).encode()).decode(), TRACE)
+            out, err = writer.wait(30)
+            check(writer.status == 1 and out == err == b"", "through a linked %s: status %s"
+                  % (linked, writer.status))
+            writer.check_descriptors()
+            with contextlib.suppress(BlockingIOError):
+                listener.accept()
+                raise CaseFailed("the writer connected through a linked " + linked)
+    expect_nothing_left()
+
 
 
 # ---- An Imager that goes away or stops reading, a drive that fails ------
@@ -649,6 +747,9 @@ CASES = {
     "refused": case_refused,
     "foreign-channel": case_foreign_channel,
     "imager-fault": case_imager_fault,
+    "linked-channel": case_linked_channel,
+    "inherited-signals": case_inherited_signals,
+    "xz-bomb": case_xz_bomb,
     "faulty-drive": case_faulty_drive,
 }
 

@@ -3,10 +3,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "helpers/temp_dir.h"
 #include "records/imager_error.h"
@@ -70,6 +76,28 @@ TEST(SourceFile, RefusesWhatIsNotPlainlyTheUsersOwnFile) {
     EXPECT_EQ(refusal(c.path, c.owner), c.message) << c.what;
     EXPECT_EQ(openDescriptorCount(), before) << c.what << " leaked a descriptor";
   }
+}
+
+// A FIFO is refused without ever being opened, so a process blocked opening
+// it for writing is not woken: the kernel notes every open of it, and the
+// writer still waits until a reader comes.
+TEST(SourceFile, NeverOpensAFifo) {
+  TempDir dir;
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const pid_t child = fork();
+  if (child == 0) _exit(::open(fifo.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+  for (long call = -1; call != SYS_openat; std::this_thread::yield())
+    std::ifstream("/proc/" + std::to_string(child) + "/syscall") >> call;
+  const UniqueFd opens(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  ASSERT_GE(inotify_add_watch(opens.get(), fifo.c_str(), IN_OPEN), 0);
+  EXPECT_EQ(refusal(fifo), kNotPlain);
+  char event[sizeof(inotify_event) + NAME_MAX + 1];
+  EXPECT_EQ(::read(opens.get(), event, sizeof event), -1) << "the FIFO was opened";
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the writer was woken";
+  const UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_EQ(waitpid(child, &status, 0), child);
 }
 
 // The descriptor blocks, is closed on exec and with the object, and holds a

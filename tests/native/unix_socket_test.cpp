@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "helpers/temp_dir.h"
 #include "native/ori.h"
@@ -60,6 +62,15 @@ TEST(UnixSocket, RefusesWithoutLeakingADescriptor) {
   sockaddr_un address;
   const socklen_t length = Platform::unixAddress(boundOnly.c_str(), address);
   ASSERT_EQ(bind(bound.get(), reinterpret_cast<const sockaddr*>(&address), length), 0);
+  // A listener the writer could reach only through a link, in a directory it
+  // may enter only as root: it must see no connection at all.
+  const std::string hidden = dir / "root-only", listening = hidden + "/s";
+  ASSERT_EQ(mkdir(hidden.c_str(), 0700), 0);
+  UniqueFd listener(ori_unix_listener(listening.c_str()));
+  ASSERT_TRUE(listener);
+  ASSERT_EQ(symlink(listening.c_str(), (dir / "link").c_str()), 0);
+  ASSERT_EQ(symlink(hidden.c_str(), (dir / "linked-dir").c_str()), 0);
+  const std::string link = dir / "link", throughLinkedDir = dir / "linked-dir/s";
   struct Case {
     const char* name;
     int (*function)(const char*);
@@ -73,6 +84,10 @@ TEST(UnixSocket, RefusesWithoutLeakingADescriptor) {
       {"listen, socket exists", ori_unix_listener, boundOnly.c_str()},
       {"listen, no directory", ori_unix_listener, "/nonexistent-writer-dir/s"},
       {"connect, null path", ori_unix_connect, nullptr},
+      {"connect, empty path", ori_unix_connect, ""},
+      {"listen, empty path (an abstract name)", ori_unix_listener, ""},
+      {"connect, a link to a socket", ori_unix_connect, link.c_str()},
+      {"connect, a linked directory", ori_unix_connect, throughLinkedDir.c_str()},
   };
   for (const Case& c : cases) {
     const int before = openDescriptorCount();
@@ -80,4 +95,32 @@ TEST(UnixSocket, RefusesWithoutLeakingADescriptor) {
     EXPECT_EQ(openDescriptorCount(), before) << c.name;
   }
   EXPECT_NE(access(tooLong.c_str(), F_OK), 0);
+  ASSERT_EQ(fcntl(listener.get(), F_SETFL, O_NONBLOCK), 0);
+  EXPECT_FALSE(acceptOn(listener.get()));
+  EXPECT_EQ(errno, EAGAIN);
+}
+
+// A listener whose backlog is full cannot take the connection: it fails at
+// once instead of blocking. A child does it, so that a hang ends as a failure.
+TEST(UnixSocket, FailsAtOnceOnAFullBacklog) {
+  TempDir dir;
+  const std::string path = dir / "s";
+  UniqueFd listener(ori_unix_listener(path.c_str()));
+  ASSERT_TRUE(listener);
+  std::vector<UniqueFd> waiting;
+  for (bool full = false; !full;) {
+    waiting.emplace_back(Platform::unixStreamSocket());
+    ASSERT_EQ(fcntl(waiting.back().get(), F_SETFL, O_NONBLOCK), 0);
+    sockaddr_un address;
+    const socklen_t length = Platform::unixAddress(path.c_str(), address);
+    full = connect(waiting.back().get(), reinterpret_cast<const sockaddr*>(&address), length) != 0;
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(20);
+    _exit(ori_unix_connect(path.c_str()) == -1 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }

@@ -43,19 +43,55 @@ std::string readMountInfo() {
 }  // namespace
 
 std::optional<std::string> volumeOf(const std::string& path) {
-  return longestMountPoint(readMountInfo(), resolvedPath(path));
+  const std::string resolved = resolvedPath(path);
+  // The mount is found by the file's own mount id, or failing that its
+  // device: the longest mount point above the path can belong to a mount
+  // that a later one has hidden.
+  struct statx status{};
+  if (statx(AT_FDCWD, resolved.c_str(), AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &status) != 0)
+    throwSystemError();
+  std::optional<uint64_t> mountID;
+  if (status.stx_mask & STATX_MNT_ID) mountID = status.stx_mnt_id;
+  const std::string device =
+      std::to_string(status.stx_dev_major) + ":" + std::to_string(status.stx_dev_minor);
+  return mountPointHolding(readMountInfo(), resolved, mountID, device);
 }
+
+namespace {
+
+std::optional<uint64_t> sequenceFromSysfs(dev_t device) {
+  std::ifstream in("/sys/dev/block/" + std::to_string(major(device)) + ":" +
+                   std::to_string(minor(device)) + "/diskseq");
+  uint64_t sequence = 0;
+  if (!(in >> sequence) || sequence == 0) return std::nullopt;
+  return sequence;
+}
+
+}  // namespace
 
 std::optional<uint64_t> registryEntryID(const std::string& bsd) {
   struct stat node{};
   if (stat(("/dev/" + bsd).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return std::nullopt;
   // The kernel numbers every disk it attaches and never reuses a number, so
   // a drive re-attached under the same name comes back with another one.
-  std::ifstream in("/sys/dev/block/" + std::to_string(major(node.st_rdev)) + ":" +
-                   std::to_string(minor(node.st_rdev)) + "/diskseq");
+  return sequenceFromSysfs(node.st_rdev);
+}
+
+std::optional<uint64_t> openedDiskEntryID(int fd, const std::string& bsd) {
+  struct stat opened{}, named{};
+  if (fstat(fd, &opened) != 0 || !S_ISBLK(opened.st_mode) ||
+      stat(("/dev/" + bsd).c_str(), &named) != 0 || !S_ISBLK(named.st_mode) ||
+      opened.st_rdev != named.st_rdev)
+    return std::nullopt;
+  // Asked of the descriptor itself, the number belongs to the disk that is
+  // open, whatever the names lead to by now.
   uint64_t sequence = 0;
-  if (!(in >> sequence) || sequence == 0) return std::nullopt;
-  return sequence;
+  if (ioctl(fd, BLKGETDISKSEQ, &sequence) == 0) {
+    if (sequence == 0) return std::nullopt;
+    return sequence;
+  }
+  if (errno != ENOTTY && errno != EINVAL) return std::nullopt;
+  return sequenceFromSysfs(opened.st_rdev);  // a kernel without the request
 }
 
 int openRawDevice(const std::string& path) {

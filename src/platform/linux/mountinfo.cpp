@@ -39,7 +39,10 @@ std::string unescapeMountField(std::string_view text) {
   return out;
 }
 
-std::optional<std::string> longestMountPoint(std::string_view mountInfo, std::string_view path) {
+std::optional<std::string> mountPointHolding(std::string_view mountInfo, std::string_view path,
+                                             std::optional<uint64_t> mountID,
+                                             std::string_view device) {
+  const std::string id = mountID ? std::to_string(*mountID) : "";
   std::optional<std::string> best;
   while (!mountInfo.empty()) {
     const std::size_t end = mountInfo.find('\n');
@@ -48,9 +51,13 @@ std::optional<std::string> longestMountPoint(std::string_view mountInfo, std::st
     const auto raw = field(line, 4);
     if (!raw) continue;
     std::string mountPoint = unescapeMountField(*raw);
-    // Of mounts stacked on one point the last listed is the visible one.
-    if (contains(mountPoint, path) && (!best || mountPoint.size() >= best->size()))
-      best = std::move(mountPoint);
+    if (mountID ? field(line, 0) != id
+                : field(line, 2) != device || !contains(mountPoint, path))
+      continue;
+    // Of mounts of one device the later listed was mounted later, over or
+    // beside the others.
+    best = std::move(mountPoint);
+    if (mountID) break;
   }
   return best;
 }

@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "platform/platform.h"
 
@@ -32,6 +35,35 @@ socklen_t unixAddress(const char* path, sockaddr_un& address) {
   address.sun_family = AF_UNIX;
   strlcpy(address.sun_path, path, sizeof address.sun_path);
   return sizeof address;
+}
+
+namespace {
+
+// Every directory on `path` a real directory and the last component a real
+// socket. There is no descriptor to connect through here, so the check is
+// made just before the connect.
+bool reachableWithoutLinks(const std::string& path) {
+  struct stat status{};
+  for (std::size_t end = path.find('/', 1); end != std::string::npos;
+       end = path.find('/', end + 1)) {
+    if (lstat(path.substr(0, end).c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+      return false;
+  }
+  return lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
+}  // namespace
+
+bool connectWithoutLinks(int fd, const char* path) {
+  if (!reachableWithoutLinks(path)) return false;
+  sockaddr_un address;
+  const socklen_t length = unixAddress(path, address);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+  // No waiting: a listener that cannot take the connection at once fails it.
+  // No retry after EINTR: the connect goes on in the background.
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) return false;
+  return fcntl(fd, F_SETFL, flags) == 0;
 }
 
 // SO_NOSIGPIPE on the socket already keeps a lost peer from raising a signal.

@@ -106,6 +106,12 @@ std::optional<uint64_t> registryEntryID(const std::string& bsd) {
   return entry;
 }
 
+// devfs, which only the kernel fills, makes /dev/rdiskN and /dev/diskN for
+// one media object, whose entry the registry finds by that name.
+std::optional<uint64_t> openedDiskEntryID(int, const std::string& bsd) {
+  return registryEntryID(bsd);
+}
+
 int openRawDevice(const std::string& path) {
   int fd;
   // O_EXLOCK takes the lock in the open itself; with O_NONBLOCK a lock held

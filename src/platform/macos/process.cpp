@@ -38,4 +38,8 @@ void inheritOnlyStandardDescriptors(posix_spawnattr_t& attributes,
     check(posix_spawn_file_actions_addinherit_np(&actions, fd));
 }
 
+// macOS does not enforce resource limits on a process's data or address
+// space, so nothing bounds what a decoder asks for; see the README.
+void boundMemory() {}
+
 }  // namespace Platform
