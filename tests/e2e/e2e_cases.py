@@ -568,7 +568,8 @@ def run_row(build, row):
     check(row.stage or len(raw) <= drive_size(), "the drive is too small for the image")
     source = pack(raw, row.form, row.directory)
     inspected = inspection(source, raw)
-    fill_drive()
+    if not row.reached:  # a fault drive would refuse the filling
+        fill_drive()
     imager = Imager(build, row.uid if row.listener is None else row.listener)
     request = imager.request(source, inspected, uid=row.uid)
     if row.prepare:
