@@ -27,9 +27,7 @@ std::string xml(const nlohmann::json& value) {
 
 }  // namespace
 
-std::string plistXml(const nlohmann::json& value) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + xml(value) +
-         "</plist>\n";
+DiskInfo diskInfo(const nlohmann::json& value) {
+  return DiskInfo::parse("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" +
+                         xml(value) + "</plist>\n");
 }
-
-DiskInfo diskInfo(const nlohmann::json& value) { return DiskInfo::parse(plistXml(value)); }

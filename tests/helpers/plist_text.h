@@ -1,14 +1,11 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
-#include <string>
 
 #include "disks/disk_info.h"
 
-// Property lists written from JSON, the way the stand-in disk utility prints
-// them: objects become dictionaries, arrays arrays, strings strings, booleans
-// booleans, integers integers and other numbers reals.
-std::string plistXml(const nlohmann::json& value);
-
-// Disk information parsed from the XML of `value`.
+// Disk information parsed from `value` written as an XML property list, the
+// way the stand-in disk utility prints it: objects become dictionaries,
+// arrays arrays, strings strings, booleans booleans, integers integers and
+// other numbers reals.
 DiskInfo diskInfo(const nlohmann::json& value);

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "helpers/child_process.h"
+#include "disks/command.h"
 #include "support/unique_fd.h"
 
 TempDir::TempDir() {
@@ -57,12 +57,7 @@ std::string noiseBytes(std::size_t count, uint32_t seed) {
   return bytes;
 }
 
-void shell(const std::string& command) {
-  const ChildResult result =
-      runProcess({"/bin/sh", "-c", "PATH=/usr/sbin:/usr/bin:/sbin:/bin; export PATH; " + command});
-  if (result.exitStatus != 0)
-    throw std::runtime_error("`" + command + "` failed: " + result.output);
-}
+void shell(const std::string& command) { Command::run("/bin/sh", {"-c", command}, 300.0, 1 << 26); }
 
 int openDescriptorCount() {
   int count = 0;

@@ -31,8 +31,8 @@ void patchFile(const std::string& path, uint64_t offset, std::string_view bytes)
 // Reproducible bytes that do not compress.
 std::string noiseBytes(std::size_t count, uint32_t seed);
 
-// Runs `command` with /bin/sh and a standard PATH; throws with its output
-// when it does not exit with 0.
+// Runs `command` with /bin/sh as the writer runs programs; throws with the
+// start of its standard error when it does not exit with 0.
 void shell(const std::string& command);
 
 // The number of descriptors this process has open.
