@@ -56,34 +56,61 @@ std::optional<Trailer> readTrailer(std::string_view bytes) {
 struct Elements {
   uint64_t first = 0;
   uint64_t count = 0;
+  bool dictionary = false;  // the first half of the references are its keys
 };
 
-std::optional<Elements> elementsOf(std::string_view bytes, const Trailer& t, uint64_t object) {
+// An object's marker and where its content starts, its count read from the
+// marker or, when the marker says so, from the integer object after it.
+struct Header {
+  unsigned type = 0;
+  uint64_t count = 0;
+  uint64_t first = 0;
+};
+
+std::optional<Header> headerOf(std::string_view bytes, const Trailer& t, uint64_t object) {
   const auto offset = bigEndian(bytes, t.tableOffset + object * t.offsetSize, t.offsetSize);
   if (!offset || *offset < kHeaderBytes || *offset >= t.tableOffset) return std::nullopt;
   const auto marker = static_cast<unsigned char>(bytes[*offset]);
-  const unsigned type = marker >> 4;
-  // Arrays (0xA), ordered sets (0xB), sets (0xC) and dictionaries (0xD).
-  if (type < 0xA || type > 0xD) return Elements{};
-  uint64_t count = marker & 0x0F;
-  uint64_t first = *offset + 1;
-  if (count == 0x0F) {
-    // A longer count follows as an integer object of 2^n bytes.
-    const auto sizeMarker = bigEndian(bytes, first, 1);
+  Header h{static_cast<unsigned>(marker >> 4), static_cast<uint64_t>(marker & 0x0F),
+           *offset + 1};
+  if (h.count == 0x0F) {
+    const auto sizeMarker = bigEndian(bytes, h.first, 1);
     if (!sizeMarker || (*sizeMarker >> 4) != 0x1) return std::nullopt;
     const std::size_t width = std::size_t{1} << (*sizeMarker & 0x0F);
-    const auto longCount = bigEndian(bytes, first + 1, width);
+    const auto longCount = bigEndian(bytes, h.first + 1, width);
     if (!longCount) return std::nullopt;
-    count = *longCount;
-    first += 1 + width;
+    h.count = *longCount;
+    h.first += 1 + width;
   }
-  if (type == 0xD) {
-    if (count > UINT64_MAX / 2) return std::nullopt;
-    count *= 2;
+  return h;
+}
+
+// A dictionary key is an ASCII (0x5) or UTF-16 (0x6) string without a NUL:
+// the parser's key accessors take keys as C strings, and one cut short at a
+// NUL would no longer be the key the list holds.
+bool isPlainKey(std::string_view bytes, const Trailer& t, uint64_t object) {
+  const auto h = headerOf(bytes, t, object);
+  if (!h || (h->type != 0x5 && h->type != 0x6)) return false;
+  const uint64_t unit = h->type == 0x5 ? 1 : 2;
+  if (h->count > (t.tableOffset - std::min(h->first, t.tableOffset)) / unit) return false;
+  for (uint64_t i = 0; i < h->count; ++i)
+    if (*bigEndian(bytes, h->first + i * unit, unit) == 0) return false;
+  return true;
+}
+
+std::optional<Elements> elementsOf(std::string_view bytes, const Trailer& t, uint64_t object) {
+  const auto h = headerOf(bytes, t, object);
+  if (!h) return std::nullopt;
+  // Arrays (0xA), ordered sets (0xB), sets (0xC) and dictionaries (0xD).
+  if (h->type < 0xA || h->type > 0xD) return Elements{};
+  Elements e{h->first, h->count, h->type == 0xD};
+  if (e.dictionary) {
+    if (e.count > UINT64_MAX / 2) return std::nullopt;
+    e.count *= 2;
   }
-  if (count > (t.tableOffset - std::min(first, t.tableOffset)) / t.referenceSize)
+  if (e.count > (t.tableOffset - std::min(e.first, t.tableOffset)) / t.referenceSize)
     return std::nullopt;
-  return Elements{first, count};
+  return e;
 }
 
 // Depth-first over the object graph, each object once: its depth and the
@@ -122,6 +149,9 @@ bool binaryWithinBounds(std::string_view bytes) {
     const auto child = *bigEndian(
         bytes, frame.elements.first + frame.next * t->referenceSize, t->referenceSize);
     if (child >= t->objects || state[child] == State::kOnPath) return false;
+    if (frame.elements.dictionary && frame.next < frame.elements.count / 2 &&
+        !isPlainKey(bytes, *t, child))
+      return false;
     // A child not yet seen is walked first; its container takes its counts
     // when it comes back to the same reference.
     if (state[child] == State::kUnseen) {

@@ -16,8 +16,9 @@ inline constexpr std::size_t kMaximumValues = 65536;
 // False when `bytes`, taken as the parser takes them (binary when they start
 // with "bplist00", XML otherwise), nest arrays and dictionaries more than
 // kMaximumDepth deep or, for a binary list, expand to more than
-// kMaximumValues values, refer to themselves, or have a structure that cannot
-// be followed. Validity is otherwise left to the parser.
+// kMaximumValues values, refer to themselves, name a dictionary key by
+// anything but a string without a NUL, or have a structure that cannot be
+// followed. Validity is otherwise left to the parser.
 bool withinBounds(std::string_view bytes);
 
 }  // namespace PlistShape
