@@ -2,17 +2,13 @@
 
 #include "platform/platform.h"
 
-struct Sha256::Context {
-  std::unique_ptr<Platform::Sha256Hasher> hasher = Platform::startSha256();
-};
-
-Sha256::Sha256() : context_(std::make_unique<Context>()) {}
+Sha256::Sha256() : hasher_(Platform::startSha256()) {}
 
 Sha256::~Sha256() = default;
 
-void Sha256::update(const void* bytes, std::size_t length) { context_->hasher->update(bytes, length); }
+void Sha256::update(const void* bytes, std::size_t length) { hasher_->update(bytes, length); }
 
-Sha256Digest Sha256::finish() { return context_->hasher->finish(); }
+Sha256Digest Sha256::finish() { return hasher_->finish(); }
 
 std::string hex(const Sha256Digest& digest) {
   static constexpr char kDigits[] = "0123456789abcdef";

@@ -6,6 +6,10 @@
 #include <memory>
 #include <string>
 
+namespace Platform {
+class Sha256Hasher;
+}
+
 using Sha256Digest = std::array<uint8_t, 32>;
 
 // Incremental SHA-256 (hardware accelerated where the processor offers it).
@@ -21,8 +25,7 @@ class Sha256 {
   Sha256Digest finish();
 
  private:
-  struct Context;
-  std::unique_ptr<Context> context_;
+  std::unique_ptr<Platform::Sha256Hasher> hasher_;
 };
 
 // The digest as 64 lowercase hexadecimal characters, two per byte.
