@@ -4,7 +4,7 @@
 # of what the drive holds.
 set -euo pipefail
 image=$SANDBOX_HOME/os.img.xz
-drive=/dev/$SANDBOX_DISK
+drive=$SANDBOX_DEVICE
 
 install -o "$SANDBOX_USER" -g "$SANDBOX_USER" -m 0644 "$1" "$image"
 # The drive held something before, as drives do.

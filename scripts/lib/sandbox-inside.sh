@@ -60,9 +60,8 @@ sandbox_inside() {
   make_devices "$root/dev" "$device" "$disk"
   # The loop device itself and its backing file, so that a test can detach
   # and re-attach the drive as if it were unplugged and plugged in again.
-  touch "$root/dev/loop-control" "$root$device" "$root/sandbox/drive.img"
+  touch "$root/dev/loop-control" "$root/sandbox/drive.img"
   mount --bind /dev/loop-control "$root/dev/loop-control"
-  mount --bind "$device" "$root$device"
   mount --bind "$backing" "$root/sandbox/drive.img"
   write_disk_utility "$root" "$device" "$disk" "$user"
 
@@ -80,7 +79,8 @@ sandbox_inside() {
   return "$status"
 }
 
-# A /dev with the basic nodes and the drive under its BSD names.
+# A /dev with the basic nodes and the drive's node, a node of its own that a
+# test may replace.
 make_devices() {
   local dev=$1 device=$2 disk=$3
   mkdir -p "$dev"
@@ -93,8 +93,7 @@ make_devices() {
   ln -s /proc/self/fd "$dev/fd"
   local major minor
   read -r major minor < <(stat -L -c '%t %T' "$device")
-  mknod -m 0640 "$dev/disk$disk" b "$((16#$major))" "$((16#$minor))"
-  mknod -m 0640 "$dev/rdisk$disk" b "$((16#$major))" "$((16#$minor))"
+  mknod -m 0660 "$dev/${device#/dev/}" b "$((16#$major))" "$((16#$minor))"
 }
 
 # The stand-in disk utility at the utility's own path, and its description:

@@ -45,7 +45,8 @@ namespace DiskInventory {
 
 std::vector<TargetDisk> list(const std::vector<std::string>& extraProtectedPaths,
                              const std::string& utility) {
-  std::vector<std::string> paths{"/", "/System/Volumes/Data", currentUserHome()};
+  std::vector<std::string> paths = Platform::protectedSystemPaths();
+  paths.push_back(currentUserHome());
   paths.insert(paths.end(), extraProtectedPaths.begin(), extraProtectedPaths.end());
   const std::set<std::string> protectedSet = protectedDisks(paths, utility);
 

@@ -5,15 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "records/target_disk.h"
 #include "support/unique_fd.h"
-
-// The system's disk utility; the program never runs any other.
-inline constexpr const char* kDiskUtility = "/usr/sbin/diskutil";
 
 // Limits of every "info" and "list" run of the disk utility.
 inline constexpr double kDiskQuerySeconds = 15.0;
 inline constexpr int64_t kDiskQueryBytes = 2097152;
+
+// The disk utility is the platform's (Platform::diskUtility); the program
+// never runs any other.
 
 // Which disks may be written, established afresh on every call. The
 // `utility` parameters exist for tests; the writer always uses the default.
@@ -28,7 +29,7 @@ namespace DiskInventory {
 // Disk information and protection: disks/protected_disks.h; the test of one
 // disk: disks/candidate.h.
 std::vector<TargetDisk> list(const std::vector<std::string>& extraProtectedPaths,
-                             const std::string& utility = kDiskUtility);
+                             const std::string& utility = Platform::diskUtility());
 
 // Opens the raw device of `target` exclusively and proves it is that disk:
 // same node, same capacity, same registry identity. The returned descriptor

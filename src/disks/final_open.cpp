@@ -29,12 +29,12 @@ bool provesIdentity(int fd, const std::string& path, const TargetDisk& target) {
 namespace DiskInventory {
 
 UniqueFd openFinal(const TargetDisk& target) {
-  const std::string path = "/dev/r" + target.bsd;
-  UniqueFd fd(Platform::openRawDevice(path));
+  const std::optional<std::string> path = Platform::rawDevicePath(target.bsd);
+  UniqueFd fd(path ? Platform::openRawDevice(*path) : -1);
   if (!fd)
     throw ImagerError::message(
         "Cannot lock the drive. Close apps using it, reconnect it and retry.");
-  if (!provesIdentity(fd.get(), path, target))
+  if (!provesIdentity(fd.get(), *path, target))
     throw ImagerError::message("Final device identity or capacity changed.");
   Platform::prepareForTransfer(fd.get());
   return fd;

@@ -15,7 +15,7 @@ namespace DiskInventory {
 // "info -plist `identifier`" (a disk identifier or a mount path). Throws
 // what Command::run throws, PropertyListError, or "Invalid system
 // information.".
-DiskInfo info(const std::string& identifier, const std::string& utility = kDiskUtility);
+DiskInfo info(const std::string& identifier, const std::string& utility = Platform::diskUtility());
 
 // The whole disks behind a volume: the parent disks of its APFS physical
 // stores when it has any, otherwise its own whole disk, which must be
@@ -30,6 +30,6 @@ std::set<std::string> physicalStores(const DiskInfo& volume, const DiskLookup& l
 // protected volume." for one on no volume, "System disk protection is
 // unavailable." for an empty result, and what the steps above throw.
 std::set<std::string> protectedDisks(const std::vector<std::string>& paths,
-                                     const std::string& utility = kDiskUtility);
+                                     const std::string& utility = Platform::diskUtility());
 
 }  // namespace DiskInventory

@@ -168,14 +168,27 @@ std::unique_ptr<RepeatingTimer> startRepeatingTimer(std::chrono::milliseconds pe
 // be resolved.
 std::optional<std::string> volumeOf(const std::string& path);
 
+// The disk utility the writer asks about disks: the system's own on macOS,
+// this project's on Linux, at a root-owned path fixed when it was built.
+const char* diskUtility();
+
+// The paths whose disks are never written, besides the user's home and the
+// image: the system's own volumes, those of them that exist.
+std::vector<std::string> protectedSystemPaths();
+
+// The raw device node of the whole disk `bsd`; nothing when no whole disk of
+// that name is attached. The caller has checked the name's form. Never
+// throws.
+std::optional<std::string> rawDevicePath(const std::string& bsd);
+
 // An identifier of the attached device behind the whole disk `bsd` that
 // changes whenever another device appears under that name; nothing when there
 // is none or it is 0. The caller has checked the name's form. Never throws.
 std::optional<uint64_t> registryEntryID(const std::string& bsd);
 
 // The registry identity of the disk open on `fd`, provided it is the very
-// device the whole-disk node "/dev/" + `bsd` names; nothing otherwise. The
-// caller has checked the name's form. Never throws.
+// whole disk `bsd` names (a device, not one of its partitions); nothing
+// otherwise. The caller has checked the name's form. Never throws.
 std::optional<uint64_t> openedDiskEntryID(int fd, const std::string& bsd);
 
 // Opens the raw device node `path` for reading and writing, exclusively
@@ -198,5 +211,9 @@ bool readBlockCount(int fd, uint32_t blockSize, uint64_t* blockCount);
 // every buffer that meets the device must be aligned to 4096 bytes). Throws
 // when the mode cannot be set.
 void prepareForTransfer(int fd);
+
+// After a write read back and found whole: lets the system see what the
+// device holds now (its new partitions). Never fails the caller.
+void afterVerifiedWrite(int fd);
 
 }  // namespace Platform

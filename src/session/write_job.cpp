@@ -78,7 +78,7 @@ void perform(const WriteRequest& request, Cancellation& cancellation, const Prog
 
   // The last moment before the disk is changed.
   cancellation.check();
-  Command::run(kDiskUtility, {"unmountDisk", "/dev/" + request.target.bsd}, kUnmountTimeout,
+  Command::run(Platform::diskUtility(), {"unmountDisk", "/dev/" + request.target.bsd}, kUnmountTimeout,
                kDiskQueryBytes);
   requireListed(request.target, protectedPaths);
 
@@ -88,6 +88,7 @@ void perform(const WriteRequest& request, Cancellation& cancellation, const Prog
 
   ImageIO::writeAndVerify(source, device.get(), request.inspection, blockSize, cancellation,
                           progress);
+  Platform::afterVerifiedWrite(device.get());
 }
 
 }  // namespace WriterMain

@@ -51,9 +51,9 @@ TEST(Inventory, ListsTheDriveOrFailsWhole) {
       {"128 whole disks", listed(128), times(128)},
       {"a disk without a node, so without identity",
        [&](json& s) {
-         s["disks"]["disk9"] = s["disks"][drive];
-         s["disks"]["disk9"]["DeviceIdentifier"] = "disk9";
-         s["wholeDisks"] = {drive, "disk9"};
+         s["disks"]["disk99999"] = s["disks"][drive];
+         s["disks"]["disk99999"]["DeviceIdentifier"] = "disk99999";
+         s["wholeDisks"] = {drive, "disk99999"};
        },
        times(1)},
       {"a partition listed", [&](json& s) { s["wholeDisks"] = {drive, drive + "s1"}; },

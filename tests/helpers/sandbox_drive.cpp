@@ -21,7 +21,7 @@ std::string environment(const char* name) {
 // A file of /sys/dev/block/ for the drive's node.
 std::string driveAttribute(const std::string& name) {
   struct stat node{};
-  if (stat(("/dev/" + sandboxDisk()).c_str(), &node) != 0) throw std::runtime_error("no drive");
+  if (stat(sandboxLoop().c_str(), &node) != 0) throw std::runtime_error("no drive");
   std::ifstream in("/sys/dev/block/" + std::to_string(major(node.st_rdev)) + ":" +
                    std::to_string(minor(node.st_rdev)) + "/" + name);
   std::string value;

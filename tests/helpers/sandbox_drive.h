@@ -5,7 +5,7 @@
 #include "records/target_disk.h"
 
 // For tests that run inside scripts/sandbox (tests/CMakeLists.txt starts
-// them there): its drive is /dev/diskN and /dev/rdiskN over a loop device,
+// them there): its drive is a loop device named diskN by its disk sequence,
 // and the stand-in disk utility at the utility's fixed path describes it as
 // an external USB drive. Everything throws std::runtime_error outside.
 

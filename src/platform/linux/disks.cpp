@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/linux/mountinfo.h"
+#include "platform/linux/sysfs.h"
 #include "platform/platform.h"
 #include "support/system_error.h"
 
@@ -57,41 +58,53 @@ std::optional<std::string> volumeOf(const std::string& path) {
   return mountPointHolding(readMountInfo(), resolved, mountID, device);
 }
 
+// Whole disks are named by the kernel's disk sequence number, which it gives
+// every disk it attaches and every medium change and never reuses while the
+// system runs: a drive plugged in again comes back under another name.
 namespace {
 
-std::optional<uint64_t> sequenceFromSysfs(dev_t device) {
-  std::ifstream in("/sys/dev/block/" + std::to_string(major(device)) + ":" +
-                   std::to_string(minor(device)) + "/diskseq");
-  uint64_t sequence = 0;
-  if (!(in >> sequence) || sequence == 0) return std::nullopt;
-  return sequence;
+std::optional<Sysfs::WholeDisk> attachedDisk(const std::string& bsd) {
+  const auto sequence = Sysfs::sequenceOfName(bsd);
+  if (!sequence) return std::nullopt;
+  return Sysfs::wholeDiskBySequence("/sys", *sequence);
 }
 
 }  // namespace
 
+const char* diskUtility() { return WRITER_DISK_UTILITY; }
+
+std::vector<std::string> protectedSystemPaths() {
+  std::vector<std::string> paths{"/"};
+  for (const char* path : {"/System/Volumes/Data", "/boot", "/boot/efi", "/usr", "/var", "/home"}) {
+    struct stat status{};
+    if (stat(path, &status) == 0) paths.emplace_back(path);
+  }
+  return paths;
+}
+
+std::optional<std::string> rawDevicePath(const std::string& bsd) {
+  const auto disk = attachedDisk(bsd);
+  if (!disk) return std::nullopt;
+  return Sysfs::nodeOf(disk->kernelName);
+}
+
 std::optional<uint64_t> registryEntryID(const std::string& bsd) {
-  struct stat node{};
-  if (stat(("/dev/" + bsd).c_str(), &node) != 0 || !S_ISBLK(node.st_mode)) return std::nullopt;
-  // The kernel numbers every disk it attaches and never reuses a number, so
-  // a drive re-attached under the same name comes back with another one.
-  return sequenceFromSysfs(node.st_rdev);
+  const auto disk = attachedDisk(bsd);
+  if (!disk) return std::nullopt;
+  return disk->sequence;
 }
 
 std::optional<uint64_t> openedDiskEntryID(int fd, const std::string& bsd) {
-  struct stat opened{}, named{};
-  if (fstat(fd, &opened) != 0 || !S_ISBLK(opened.st_mode) ||
-      stat(("/dev/" + bsd).c_str(), &named) != 0 || !S_ISBLK(named.st_mode) ||
-      opened.st_rdev != named.st_rdev)
+  const auto disk = attachedDisk(bsd);
+  struct stat opened{};
+  if (!disk || fstat(fd, &opened) != 0 || !S_ISBLK(opened.st_mode) ||
+      opened.st_rdev != disk->device)
     return std::nullopt;
   // Asked of the descriptor itself, the number belongs to the disk that is
   // open, whatever the names lead to by now.
   uint64_t sequence = 0;
-  if (ioctl(fd, BLKGETDISKSEQ, &sequence) == 0) {
-    if (sequence == 0) return std::nullopt;
-    return sequence;
-  }
-  if (errno != ENOTTY && errno != EINVAL) return std::nullopt;
-  return sequenceFromSysfs(opened.st_rdev);  // a kernel without the request
+  if (ioctl(fd, BLKGETDISKSEQ, &sequence) != 0 || sequence != disk->sequence) return std::nullopt;
+  return sequence;
 }
 
 int openRawDevice(const std::string& path) {
@@ -128,6 +141,12 @@ void prepareForTransfer(int fd) {
   // cache out, so the read-back reads the drive and writes cannot run far
   // ahead of it.
   if (fcntl(fd, F_SETFL, O_DIRECT) != 0) throwSystemError();
+}
+
+void afterVerifiedWrite(int fd) {
+  // Asked on the descriptor that holds the disk exclusively; a device without
+  // partitions (a loop device attached without them) refuses, which is fine.
+  (void)ioctl(fd, BLKRRPART);
 }
 
 }  // namespace Platform

@@ -91,6 +91,13 @@ std::optional<std::string> volumeOf(const std::string& path) {
   return std::string(reinterpret_cast<const char*>(mountPoint));
 }
 
+const char* diskUtility() { return "/usr/sbin/diskutil"; }
+
+std::vector<std::string> protectedSystemPaths() { return {"/", "/System/Volumes/Data"}; }
+
+// devfs names the raw (character) device of every disk "r" + its name.
+std::optional<std::string> rawDevicePath(const std::string& bsd) { return "/dev/r" + bsd; }
+
 std::optional<uint64_t> registryEntryID(const std::string& bsd) {
   // The matching dictionary is consumed by the lookup, found or not.
   CFMutableDictionaryRef matching = IOBSDNameMatching(kIOMainPortDefault, 0, bsd.c_str());
@@ -142,5 +149,8 @@ void prepareForTransfer(int fd) {
   // not relied on.
   (void)fcntl(fd, F_SETFL, 0);
 }
+
+// The disk arbitration daemon notices a rewritten disk by itself.
+void afterVerifiedWrite(int) {}
 
 }  // namespace Platform
