@@ -25,7 +25,6 @@ sandbox_inside() {
     sandbox-usr "$root/usr"
   mkdir -p "$root/etc" "$root/sys" "$root/proc"
   mount --rbind /etc "$root/etc"
-  mount --rbind /sys "$root/sys"
   mount -t proc proc "$root/proc"
 
   # The session user.
@@ -36,8 +35,7 @@ sandbox_inside() {
   mount --bind "$work/passwd" "$root/etc/passwd"
   mount --bind "$work/group" "$root/etc/group"
 
-  # Every other place is a volume of its own, so that the stand-in utility can
-  # tell them apart.
+  # Every other place is a volume of its own, as on a real system.
   local place
   for place in tmp root private/tmp System/Volumes/Data "home/$user" "Volumes/DRIVE" sandbox; do
     mkdir -p "$root/$place"
@@ -55,6 +53,12 @@ sandbox_inside() {
   if [[ -n "$programs" ]]; then
     install -m 0755 "$programs/writer" "$programs/imager" "$root/usr/local/bin/"
   fi
+  local utility=""
+  if [[ -n "$programs" ]]; then
+    utility=$(cat "$programs/disk-utility-path")
+    install -D -m 0755 "$programs/diskutil" "$root$utility"
+    install -D -m 0755 "$programs/diskutil" "$root/usr/local/libexec/sandbox/diskutil"
+  fi
   install -m 0755 "$repo/tests/fake_diskutil" "$root/usr/local/libexec/fake_diskutil"
 
   make_devices "$root/dev" "$device" "$disk"
@@ -63,7 +67,8 @@ sandbox_inside() {
   touch "$root/dev/loop-control" "$root/sandbox/drive.img"
   mount --bind /dev/loop-control "$root/dev/loop-control"
   mount --bind "$backing" "$root/sandbox/drive.img"
-  write_disk_utility "$root" "$device" "$disk" "$user"
+  make_sysfs "$root" "$device"
+  write_stand_in "$root"
 
   cd "$root"
   umask "$mask"
@@ -75,6 +80,7 @@ sandbox_inside() {
     SANDBOX_FAULT_DRIVE="$fault" \
     SANDBOX_USER="$user" SANDBOX_UID="$uid" SANDBOX_HOME="/home/$user" \
     SANDBOX_STATE=/sandbox/state.json SANDBOX_LOG=/sandbox/calls.log \
+    SANDBOX_UTILITY="$utility" \
     "$@" || status=$?
   return "$status"
 }
@@ -96,51 +102,40 @@ make_devices() {
   mknod -m 0660 "$dev/${device#/dev/}" b "$((16#$major))" "$((16#$minor))"
 }
 
-# The stand-in disk utility at the utility's own path, and its description:
-# an internal APFS system disk that holds every volume of the sandbox, and
-# the loop device as an external USB drive with one volume of its own.
-write_disk_utility() {
-  local root=$1 device=$2 disk=$3 user=$4
-  local size
-  size=$(blockdev --getsize64 "$device")
-  cat >"$root/usr/sbin/diskutil" <<WRAPPER
+# The kernel's sysfs at /sandbox/kernel-sys, and at /sys a fabricated one
+# that shows the drive as a USB stick (scripts/lib/fake-sysfs);
+# /sandbox/refresh-sysfs makes it again, as after a re-attach.
+make_sysfs() {
+  local root=$1 device=$2
+  mkdir -p "$root/sandbox/kernel-sys"
+  mount --rbind /sys "$root/sandbox/kernel-sys"
+  mount -t tmpfs -o mode=0755 sandbox-sys "$root/sys"
+  local volumes
+  volumes="$(mountpoint -d "$root/Volumes/DRIVE") $(mountpoint -d "$root") $(mountpoint -d "$root/usr")"
+  # shellcheck disable=SC2086
+  "$repo/scripts/lib/fake-sysfs" "$root/sandbox/kernel-sys" "$root/sys" "$device" $volumes
+  printf '#!/bin/sh\nexec %q /sandbox/kernel-sys /sys %q %s\n' \
+    "$repo/scripts/lib/fake-sysfs" "$device" "$volumes" >"$root/sandbox/refresh-sysfs"
+  chmod 0755 "$root/sandbox/refresh-sysfs"
+  local major minor
+  read -r major minor < <(stat -L -c '%t %T' "$device")
+  mknod -m 0660 "$root/dev/sdz" b "$((16#$major))" "$((16#$minor))"
+}
+
+# The misbehaving stand-in (tests/fake_diskutil), for a test to mount over
+# the utility's path (/sandbox/use-stand-in); it runs the real utility for
+# every command line its description does not fault.
+write_stand_in() {
+  local root=$1
+  cat >"$root/sandbox/stand-in" <<'WRAPPER'
 #!/bin/sh
-exec python3 /usr/local/libexec/fake_diskutil --state /sandbox/state.json "\$@"
+exec python3 /usr/local/libexec/fake_diskutil --state /sandbox/state.json \
+  --real /usr/local/libexec/sandbox/diskutil "$@"
 WRAPPER
-  chmod 0755 "$root/usr/sbin/diskutil"
-  DRIVE="disk$disk" SIZE="$size" HOME_DIR="/home/$user" REPO="$repo" python3 - \
-    >"$root/sandbox/state.json" <<'PYTHON'
-import json, os
-drive, size = os.environ["DRIVE"], int(os.environ["SIZE"])
-stores = [{"APFSPhysicalStore": "disk0s2"}]
-def volume(name):
-    return {"DeviceIdentifier": name, "WholeDisk": False, "ParentWholeDisk": "disk1",
-            "VirtualOrPhysical": "Virtual", "APFSPhysicalStores": stores}
-system_volumes = ["/", "/System/Volumes/Data", "/root", "/tmp", "/private/tmp", "/sandbox",
-                  os.environ["HOME_DIR"], os.environ["REPO"]]
-print(json.dumps({
-    "log": "/sandbox/calls.log",
-    "disks": {
-        "disk0": {"DeviceIdentifier": "disk0", "WholeDisk": True, "Internal": True,
-                  "VirtualOrPhysical": "Physical", "Writable": True,
-                  "TotalSize": 500107862016, "BusProtocol": "Apple Fabric",
-                  "MediaName": "APPLE SSD AP0512Q"},
-        "disk0s2": {"DeviceIdentifier": "disk0s2", "WholeDisk": False,
-                    "ParentWholeDisk": "disk0", "VirtualOrPhysical": "Physical"},
-        "disk1": {"DeviceIdentifier": "disk1", "WholeDisk": True, "Internal": True,
-                  "VirtualOrPhysical": "Virtual", "Writable": True,
-                  "TotalSize": 494384795648, "APFSPhysicalStores": stores},
-        "disk1s1": volume("disk1s1"),
-        "disk1s2": volume("disk1s2"),
-        drive: {"DeviceIdentifier": drive, "WholeDisk": True, "Internal": False,
-                "VirtualOrPhysical": "Physical", "Writable": True, "TotalSize": size,
-                "BusProtocol": "USB", "MediaName": "Sandbox USB Drive"},
-        drive + "s1": {"DeviceIdentifier": drive + "s1", "WholeDisk": False,
-                       "ParentWholeDisk": drive, "VirtualOrPhysical": "Physical"},
-    },
-    "volumes": {**{path: "disk1s1" if path == "/" else "disk1s2" for path in system_volumes},
-                "/Volumes/DRIVE": drive + "s1"},
-    "wholeDisks": [drive],
-}, indent=2))
-PYTHON
+  cat >"$root/sandbox/use-stand-in" <<'SCRIPT'
+#!/bin/sh
+mountpoint -q "$SANDBOX_UTILITY" || mount --bind /sandbox/stand-in "$SANDBOX_UTILITY"
+SCRIPT
+  chmod 0755 "$root/sandbox/stand-in" "$root/sandbox/use-stand-in"
+  echo '{"log": "/sandbox/calls.log"}' >"$root/sandbox/state.json"
 }

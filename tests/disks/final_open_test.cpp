@@ -15,6 +15,7 @@
 #include "helpers/sandbox_drive.h"
 #include "helpers/temp_dir.h"
 #include "native/ori.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ class SecondDisk {
 
 TEST(FinalOpen, OpensTheConfirmedDriveAndNothingElse) {
   const TargetDisk target = sandboxTarget();
-  const std::string raw = sandboxLoop().substr(5);  // the node the name resolves to
+  const std::string raw = Platform::rawDevicePath(target.bsd).value_or("/dev/?").substr(5);
   const uint64_t block = sandboxSectorSize();
   TargetDisk larger = target, smaller = target, otherEntry = target, longName = target;
   larger.capacity += block;
@@ -156,7 +157,8 @@ TEST(FinalOpen, OpensTheConfirmedDriveAndNothingElse) {
 TEST(FinalOpen, RefusesADriveLockedElsewhere) {
   const TargetDisk target = sandboxTarget();
   {
-    const UniqueFd held(open(sandboxLoop().c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd held(
+        open(Platform::rawDevicePath(target.bsd).value_or("").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(flock(held.get(), LOCK_EX), 0);
     EXPECT_EQ(finalOpen(target), kLocked);
   }

@@ -1,11 +1,12 @@
-// The inventory inside the sandbox, against the stand-in disk utility at its
-// fixed path: an internal APFS disk holds every system volume, the drive is
-// an external USB disk with a volume of its own at /Volumes/DRIVE.
+// The inventory inside the sandbox, through the real disk utility and the
+// sandbox's fabricated sysfs: an internal disk holds the system's volumes,
+// the drive is a USB stick with a volume of its own at /Volumes/DRIVE. The
+// stand-in, mounted over the utility, prints what the utility never would.
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <nlohmann/json.hpp>
 
 #include "disks/disk_inventory.h"
@@ -16,8 +17,11 @@ namespace {
 
 using nlohmann::json;
 
-json standInState() { return json::parse(readFile(std::getenv("SANDBOX_STATE"))); }
-void setStandInState(const json& state) { writeFile(std::getenv("SANDBOX_STATE"), state.dump()); }
+// Faults the stand-in's command lines with `faults`; none: the real utility.
+void setFaults(const json& faults) {
+  ASSERT_EQ(std::system("/sandbox/use-stand-in"), 0);
+  writeFile(std::getenv("SANDBOX_STATE"), json{{"faults", faults}}.dump());
+}
 
 // The listing as JSON text, or "error: " and the message.
 std::string listing(const std::vector<std::string>& extraPaths = {}) {
@@ -32,56 +36,38 @@ std::string listing(const std::vector<std::string>& extraPaths = {}) {
 
 // (129 disks, a failing utility: the e2e cases.)
 TEST(Inventory, ListsTheDriveOrFailsWhole) {
-  const json described = standInState();
   const std::string drive = sandboxDisk(), list = "list -plist external physical";
   const json target = sandboxTarget();
   const auto times = [&](std::size_t count) { return json(std::vector(count, target)).dump(); };
-  const auto listed = [&](std::size_t count) {
-    return [=](json& s) { s["wholeDisks"] = std::vector<std::string>(count, drive); };
+  const auto listed = [&](const json& disks, const char* format = "xml") {
+    return json{{list, {{"print", {{"WholeDisks", disks}}}, {"format", format}}}};
   };
-  const std::string notFound = "error: System query failed: Could not find disk: ";
   const std::string invalidInventory = "error: Invalid external drive inventory.";
   struct Case {
     const char* name;
-    std::function<void(json&)> change;
+    json faults;
     std::string expected;
   } cases[] = {
-      {"as described", [](json&) {}, times(1)},
-      {"binary property lists", [](json& s) { s["format"] = "binary"; }, times(1)},
-      {"128 whole disks", listed(128), times(128)},
-      {"a disk without a node, so without identity",
-       [&](json& s) {
-         s["disks"]["disk99999"] = s["disks"][drive];
-         s["disks"]["disk99999"]["DeviceIdentifier"] = "disk99999";
-         s["wholeDisks"] = {drive, "disk99999"};
-       },
-       times(1)},
-      {"a partition listed", [&](json& s) { s["wholeDisks"] = {drive, drive + "s1"}; },
-       "error: Invalid device identifier."},
-      {"a six-digit identifier", [](json& s) { s["wholeDisks"] = {"disk123456"}; },
-       "error: Invalid device identifier."},
-      {"no WholeDisks", [&](json& s) { s["listing"] = {{"AllDisks", {drive}}}; }, invalidInventory},
-      {"WholeDisks with a number", [&](json& s) { s["listing"] = {{"WholeDisks", {drive, 5}}}; },
-       invalidInventory},
-      {"listing not a dictionary", [&](json& s) { s["faults"][list] = "not-dict"; },
+      {"as the kernel has it", json::object(), times(1)},
+      {"binary property lists", listed({drive}, "binary"), times(1)},
+      {"128 whole disks", listed(std::vector<std::string>(128, drive)), times(128)},
+      {"a disk no longer attached", listed({drive, "disk99998"}), "error: System query failed: "
+                                                                  "Could not find disk: disk99998\n"},
+      {"a partition listed", listed({drive, drive + "s1"}), "error: Invalid device identifier."},
+      {"a six-digit identifier", listed({"disk123456"}), "error: Invalid device identifier."},
+      {"no WholeDisks", json{{list, {{"print", {{"AllDisks", {drive}}}}}}}, invalidInventory},
+      {"WholeDisks with a number", listed({drive, 5}), invalidInventory},
+      {"listing not a dictionary", json{{list, "not-dict"}}, "error: Invalid system information."},
+      {"a volume's information not a dictionary", json{{"info -plist /", "not-dict"}},
        "error: Invalid system information."},
-      {"a volume's information not a dictionary",
-       [](json& s) { s["faults"]["info -plist /"] = "not-dict"; },
-       "error: Invalid system information."},
-      {"listing not a property list", [&](json& s) { s["faults"][list] = "not-plist"; },
+      {"listing not a property list", json{{list, "not-plist"}},
        "error: The data is not in the property list format."},
-      {"a system volume unknown", [](json& s) { s["volumes"].erase("/System/Volumes/Data"); },
-       notFound + "/System/Volumes/Data\n"},
-      {"its physical store unknown", [](json& s) { s["disks"].erase("disk0s2"); },
-       notFound + "disk0s2\n"},
   };
   for (const Case& c : cases) {
-    json state = described;
-    c.change(state);
-    setStandInState(state);
+    setFaults(c.faults);
     EXPECT_EQ(listing(), c.expected) << c.name;
   }
-  setStandInState(described);
+  setFaults(json::object());
 }
 
 // (The drive refused for the source on it: the e2e cases.)

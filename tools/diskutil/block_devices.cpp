@@ -46,6 +46,7 @@ std::string realPath(const std::string& path) {
 }
 
 std::string trimmed(const std::string& text) {
+  if (text.rfind("0x", 0) == 0) return "";  // a bus's vendor number, no name
   const auto first = text.find_first_not_of(" \t\n");
   if (first == std::string::npos) return "";
   return text.substr(first, text.find_last_not_of(" \t\n") - first + 1);
