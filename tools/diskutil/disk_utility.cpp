@@ -63,7 +63,7 @@ BlockDevices::Device DiskUtility::named(const std::string& what) const {
   return *device;
 }
 
-std::string DiskUtility::deviceInfo(const BlockDevices::Device& device) const {
+std::string DiskUtility::deviceInfo(const BlockDevices::Device& device, bool asStore) const {
   const auto name = devices_.nameOf(device);
   const auto disk = devices_.nameOf({device.wholeDisk, device.wholeDisk, 0});
   if (!name || !disk) throw Failure("Could not find disk: " + device.kernelName);
@@ -71,8 +71,8 @@ std::string DiskUtility::deviceInfo(const BlockDevices::Device& device) const {
   PlistDict dict{{"DeviceIdentifier", {*name}},
                  {"KernelName", {device.kernelName}},
                  {"VirtualOrPhysical", {std::string(facts.physical ? "Physical" : "Virtual")}}};
-  if (device.partition != 0 || device.kernelName != device.wholeDisk ||
-      *name != *disk) {  // a partition, or the whole disk standing as a store
+  if (device.partition != 0 || asStore) {
+    if (asStore) dict[0] = {"DeviceIdentifier", {*disk + "s0"}};
     dict.push_back({"WholeDisk", {false}});
     dict.push_back({"ParentWholeDisk", {*disk}});
     return xmlPropertyList({dict});
@@ -120,7 +120,13 @@ std::string DiskUtility::volumeInfo(const std::string& path) const {
 }
 
 std::string DiskUtility::info(const std::string& what) const {
-  if (isDiskName(what) || kernel_.nodeDevice(what)) return deviceInfo(named(what));
+  if (isDiskName(what) || kernel_.nodeDevice(what)) {
+    const BlockDevices::Device device = named(what);
+    // "diskNs0": the whole disk N as one of a volume's several disks.
+    const bool asStore = device.partition == 0 && withoutDev(what).find_first_of("sS", 4) !=
+                                                      std::string::npos;
+    return deviceInfo(device, asStore);
+  }
   if (what.rfind("/", 0) != 0) throw Failure("Could not find disk: " + what);
   return volumeInfo(what);
 }

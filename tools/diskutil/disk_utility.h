@@ -32,7 +32,7 @@ class DiskUtility {
   std::string unmountDisk(const std::string& what) const;
 
  private:
-  std::string deviceInfo(const BlockDevices::Device& device) const;
+  std::string deviceInfo(const BlockDevices::Device& device, bool asStore) const;
   std::string volumeInfo(const std::string& path) const;
   std::set<std::string> swapDisks() const;
   BlockDevices::Device named(const std::string& what) const;
