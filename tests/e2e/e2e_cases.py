@@ -444,8 +444,10 @@ def case_imager(build):
           % UNMOUNT_FAILED, "imager write, failing: %r" % run.stderr)
     busy.close()
 
-    run = imager("write", "--user", USER, source, DRIVE)
-    check(run.returncode == 0, "imager write: %s %s" % (run.stdout[-500:], run.stderr))
+    # By the kernel's name for it, as a Linux user knows the drive.
+    run = imager("write", "--user", USER, source, "sdz")
+    check(run.returncode == 0 and run.stderr == "/dev/sdz is %s.\n" % DRIVE,
+          "imager write: %s %s" % (run.stdout[-500:], run.stderr))
     check(all(c == "\n" or " " <= c < "\x7f" for c in run.stdout), "control characters")
     *progress, summary = run.stdout.splitlines()
     stages = [line.split(":")[0] for line in progress]

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "disks/disk_inventory.h"
+#include "drive_name.h"
 #include "drive_table.h"
 #include "inspect.h"
 #include "job_summary.h"
@@ -25,7 +26,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: imager inspect [--user NAME] IMAGE\n"
     "       imager list [--json]\n"
-    "       imager write [--user NAME] [--writer PATH] [--events] IMAGE DRIVE\n";
+    "       imager write [--user NAME] [--writer PATH] [--events] IMAGE DRIVE\n"
+    "DRIVE is a name from imager list (disk42), or a device (sdb, /dev/sdb).\n";
 
 int usage() {
   std::fputs(kUsage, stderr);
@@ -77,7 +79,7 @@ int run(const std::vector<std::string>& args, const char* self) {
   if (command == "list" && operands.empty()) return list(json);
   if (command == "write" && operands.size() == 2) {
     options.image = operands[0];
-    options.drive = operands[1];
+    options.drive = wholeDiskName(operands[1]);
     return writeImage(options);
   }
   return usage();
