@@ -1,7 +1,12 @@
-// Session services on Linux: no idle-sleep assertion, and a plain thread for
-// the repeating timer.
+// Session services on Linux: logind's idle-sleep inhibitor, and a plain
+// thread for the repeating timer.
+
+#include <fcntl.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -9,11 +14,52 @@
 
 namespace Platform {
 
-// Linux desktops have no system-wide assertion a root process can hold
-// without a session bus; the job does not depend on it.
-uint32_t preventIdleSleep() { return 0; }
+namespace {
 
-void allowIdleSleep(uint32_t) {}
+// The system bus at its fixed place: never where an environment variable
+// says, as the writer runs as root for whoever started it.
+constexpr const char* kSystemBus = "unix:path=/run/dbus/system_bus_socket";
+constexpr uint64_t kBusCallMicroseconds = 2000000;
+
+struct BusCloser {
+  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+};
+struct MessageUnref {
+  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+};
+
+}  // namespace
+
+// logind holds the machine awake for as long as the descriptor it hands out
+// stays open; the identifier is that descriptor plus one. Without logind or
+// the bus the job goes on awake or not.
+uint32_t preventIdleSleep() {
+  sd_bus* opened = nullptr;
+  if (sd_bus_new(&opened) < 0) return 0;
+  const std::unique_ptr<sd_bus, BusCloser> bus(opened);
+  if (sd_bus_set_address(bus.get(), kSystemBus) < 0 || sd_bus_set_bus_client(bus.get(), 1) < 0 ||
+      sd_bus_set_method_call_timeout(bus.get(), kBusCallMicroseconds) < 0 ||
+      sd_bus_start(bus.get()) < 0)
+    return 0;
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_message* answered = nullptr;
+  const int called = sd_bus_call_method(
+      bus.get(), "org.freedesktop.login1", "/org/freedesktop/login1",
+      "org.freedesktop.login1.Manager", "Inhibit", &error, &answered, "ssss", "sleep:idle",
+      "writer", "Writing an image to a drive", "block");
+  sd_bus_error_free(&error);
+  if (called < 0) return 0;
+  const std::unique_ptr<sd_bus_message, MessageUnref> reply(answered);
+  int fd = -1;
+  if (sd_bus_message_read(reply.get(), "h", &fd) < 0 || fd < 0) return 0;
+  // The message owns its descriptor; the hold needs one of its own.
+  const int held = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  return held < 0 ? 0 : static_cast<uint32_t>(held) + 1;
+}
+
+void allowIdleSleep(uint32_t assertion) {
+  if (assertion != 0) close(static_cast<int>(assertion - 1));
+}
 
 namespace {
 
