@@ -54,8 +54,10 @@ std::string trimmed(const std::string& text) {
 
 std::string joined(const std::optional<std::string>& a, const std::optional<std::string>& b) {
   const std::string left = trimmed(a.value_or("")), right = trimmed(b.value_or(""));
-  if (left.empty() || right.empty()) return left + right;
-  return left + " " + right;
+  std::string both = left;
+  if (!left.empty() && !right.empty()) both += ' ';
+  both += right;
+  return both;
 }
 
 std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -104,7 +106,10 @@ std::optional<std::string> BlockDevices::nameOf(const Device& device) const {
   const auto sequence = sequenceOf(device.wholeDisk);
   if (!sequence) return std::nullopt;
   std::string name = "disk" + std::to_string(*sequence);
-  if (device.partition != 0) name += "s" + std::to_string(device.partition);
+  if (device.partition != 0) {
+    name += 's';
+    name += std::to_string(device.partition);
+  }
   return name;
 }
 
