@@ -61,7 +61,7 @@ sandbox_inside() {
   fi
   install -m 0755 "$repo/tests/fake_diskutil" "$root/usr/local/libexec/fake_diskutil"
 
-  make_devices "$root/dev" "$device" "$disk"
+  make_devices "$root/dev" "$device"
   # The loop device itself and its backing file, so that a test can detach
   # and re-attach the drive as if it were unplugged and plugged in again.
   touch "$root/dev/loop-control" "$root/sandbox/drive.img"
@@ -88,7 +88,7 @@ sandbox_inside() {
 # A /dev with the basic nodes and the drive's node, a node of its own that a
 # test may replace.
 make_devices() {
-  local dev=$1 device=$2 disk=$3
+  local dev=$1 device=$2
   mkdir -p "$dev"
   mount -t tmpfs -o mode=0755 sandbox-dev "$dev"
   local name
