@@ -64,6 +64,7 @@ struct Machine {
     tree.disk(usbDisk("1-20", "WD      ", "Passport        "), "sdb", "8:80", 1 << 30, 282);
     tree.partition("sdb", "sdb1", 1, "8:81");
     tree.disk(usbDisk("1-21", "WD      ", "Passport        "), "sdc", "8:96", 1 << 30, 283);
+    tree.disk(usbDisk("1-22", "        ", ""), "sds", "65:64", 1 << 30, 289);
     tree.disk({}, "dm-0", "253:0", 1 << 30, 284);
     tree.holds("dm-0", "sdw");
     tree.disk({}, "dm-1", "253:1", 1 << 30, 285);
@@ -136,6 +137,7 @@ TEST(DiskUtility, OffersUsbAndSdDisksOnlyNeverByTheRemovableFlag) {
       {"disk278", "refused"},                              // write-protected
       {"disk282", "USB WD Passport 1073741824"},
       {"disk286", "SD SC32G 31914983424"},
+      {"disk289", "USB Maker Stick 1073741824"},          // named by the USB device
   };
   // Not listed: SATA, NVMe, eMMC (internal); hidden; loop, zram, dm
   // (virtual); a disk that dm holds (sdw, sdc); active swap on a partition.
