@@ -17,6 +17,12 @@ std::string size(int64_t bytes) {
   return value >= 1e9 ? fixed(value / 1e9, 1, "GB") : fixed(value / 1e6, 1, "MB");
 }
 
+bool startsWithAny(const std::string& text, std::initializer_list<const char*> prefixes) {
+  for (const char* prefix : prefixes)
+    if (text.starts_with(prefix)) return true;
+  return false;
+}
+
 std::string rate(int64_t bytes, double seconds) {
   if (seconds <= 0) return "- MB/s";
   return fixed(static_cast<double>(bytes) / 1e6 / seconds, 0, "MB/s");
@@ -47,4 +53,24 @@ std::string hintFor(const std::string& message) {
   if (message == "Administrator rights were not granted." || message == "Cannot start sudo.")
     return "The writer needs administrator rights: run imager write with sudo.";
   return "";
+}
+
+std::string messageFor(const std::string& message) {
+  if (message.empty() || message.ends_with(": "))
+    return message + "(the system gave no reason)";
+  return message;
+}
+
+ExitCode exitCodeFor(const std::string& message, const std::string& reached) {
+  if (reached == "verifying") return ExitCode::verifyFailed;
+  if (reached == "writing") return ExitCode::writeFailed;
+  if (startsWithAny(message, {"The selected drive", "Cannot lock the drive", "Final device",
+                              "The drive is too small", "Invalid device", "Invalid external",
+                              "System query"}))
+    return ExitCode::badDrive;
+  if (startsWithAny(message, {"The source changed", "Image ", "Cannot open the image",
+                              "Cannot read the image", "The image ", "Expanded image", "Lzma",
+                              "Zlib", "ZIP", "Truncated", "Damaged", "Unrecognized"}))
+    return ExitCode::badImage;
+  return ExitCode::writeFailed;
 }

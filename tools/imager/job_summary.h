@@ -6,6 +6,7 @@
 #include <string>
 
 #include "records/target_disk.h"
+#include "refusal.h"
 
 // When the writer's stages ended, as the imager saw their events arrive; a
 // stage runs from the previous stage's last event to its own last one.
@@ -31,3 +32,10 @@ class JobClock {
 // What a person can do about a failure with this message, or "" when the
 // message says it all.
 std::string hintFor(const std::string& message);
+
+// The writer's message for people: an empty query result is said as such.
+std::string messageFor(const std::string& message);
+
+// The exit status for a writer that ended with an error `message` after
+// reaching stage `reached` ("" before any progress).
+ExitCode exitCodeFor(const std::string& message, const std::string& reached);
