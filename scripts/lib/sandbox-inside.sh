@@ -58,13 +58,20 @@ sandbox_inside() {
   install -m 0755 "$repo/tests/fake_diskutil" "$root/usr/local/libexec/fake_diskutil"
 
   make_devices "$root/dev" "$device" "$disk"
+  local device2=${SANDBOX_SECOND_DEVICE:-} disk2=""
+  if [[ -n "$device2" ]]; then
+    disk2=disk$((disk + 1))
+    drive_nodes "$root/dev" "$device2" "$((disk + 1))"
+    touch "$root$device2"
+    mount --bind "$device2" "$root$device2"
+  fi
   # The loop device itself and its backing file, so that a test can detach
   # and re-attach the drive as if it were unplugged and plugged in again.
   touch "$root/dev/loop-control" "$root$device" "$root/sandbox/drive.img"
   mount --bind /dev/loop-control "$root/dev/loop-control"
   mount --bind "$device" "$root$device"
   mount --bind "$backing" "$root/sandbox/drive.img"
-  write_disk_utility "$root" "$device" "$disk" "$user"
+  write_disk_utility "$root" "$device" "$disk" "$user" "$device2"
 
   cd "$root"
   umask "$mask"
@@ -73,6 +80,7 @@ sandbox_inside() {
     PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root LANG=C.UTF-8 \
     TERM="${TERM:-dumb}" \
     SANDBOX_DISK="disk$disk" SANDBOX_DEVICE="$device" SANDBOX_BACKING=/sandbox/drive.img \
+    SANDBOX_DISK2="$disk2" SANDBOX_DEVICE2="$device2" \
     SANDBOX_FAULT_DRIVE="$fault" \
     SANDBOX_USER="$user" SANDBOX_UID="$uid" SANDBOX_HOME="/home/$user" \
     SANDBOX_STATE=/sandbox/state.json SANDBOX_LOG=/sandbox/calls.log \
@@ -91,7 +99,12 @@ make_devices() {
     mount --bind "/dev/$name" "$dev/$name"
   done
   ln -s /proc/self/fd "$dev/fd"
-  local major minor
+  drive_nodes "$dev" "$device" "$disk"
+}
+
+# /dev/diskN and /dev/rdiskN for a loop device.
+drive_nodes() {
+  local dev=$1 device=$2 disk=$3 major minor
   read -r major minor < <(stat -L -c '%t %T' "$device")
   mknod -m 0640 "$dev/disk$disk" b "$((16#$major))" "$((16#$minor))"
   mknod -m 0640 "$dev/rdisk$disk" b "$((16#$major))" "$((16#$minor))"
@@ -101,15 +114,16 @@ make_devices() {
 # an internal APFS system disk that holds every volume of the sandbox, and
 # the loop device as an external USB drive with one volume of its own.
 write_disk_utility() {
-  local root=$1 device=$2 disk=$3 user=$4
-  local size
+  local root=$1 device=$2 disk=$3 user=$4 device2=$5
+  local size size2=0
   size=$(blockdev --getsize64 "$device")
+  [[ -z "$device2" ]] || size2=$(blockdev --getsize64 "$device2")
   cat >"$root/usr/sbin/diskutil" <<WRAPPER
 #!/bin/sh
 exec python3 /usr/local/libexec/fake_diskutil --state /sandbox/state.json "\$@"
 WRAPPER
   chmod 0755 "$root/usr/sbin/diskutil"
-  DRIVE="disk$disk" SIZE="$size" HOME_DIR="/home/$user" REPO="$repo" python3 - \
+  DRIVE="disk$disk" SIZE="$size" SIZE2="$size2" HOME_DIR="/home/$user" REPO="$repo" python3 - \
     >"$root/sandbox/state.json" <<'PYTHON'
 import json, os
 drive, size = os.environ["DRIVE"], int(os.environ["SIZE"])
@@ -119,7 +133,7 @@ def volume(name):
             "VirtualOrPhysical": "Virtual", "APFSPhysicalStores": stores}
 system_volumes = ["/", "/System/Volumes/Data", "/root", "/tmp", "/private/tmp", "/sandbox",
                   os.environ["HOME_DIR"], os.environ["REPO"]]
-print(json.dumps({
+state = {
     "log": "/sandbox/calls.log",
     "disks": {
         "disk0": {"DeviceIdentifier": "disk0", "WholeDisk": True, "Internal": True,
@@ -142,6 +156,13 @@ print(json.dumps({
     "volumes": {**{path: "disk1s1" if path == "/" else "disk1s2" for path in system_volumes},
                 "/Volumes/DRIVE": drive + "s1"},
     "wholeDisks": [drive],
-}, indent=2))
+}
+size2 = int(os.environ["SIZE2"])
+if size2:  # a second drive, the next number
+    second = "disk%d" % (int(drive[4:]) + 1)
+    state["disks"][second] = dict(state["disks"][drive], DeviceIdentifier=second,
+                                  TotalSize=size2, MediaName="Sandbox USB Drive 2")
+    state["wholeDisks"].append(second)
+print(json.dumps(state, indent=2))
 PYTHON
 }
