@@ -114,7 +114,8 @@ std::string ProgressView::barText(const Line& line) const {
   const int width = lines_.size() > 1 ? 6 : 12;
   const int filled = static_cast<int>(fraction * width);
   const std::string bar = std::string(filled, '#') + std::string(width - filled, '.');
-  const double left = rate > 0 ? static_cast<double>(line.total - line.completed) / rate : -1;
+  const int64_t rest = line.total - line.completed;
+  const double left = rest == 0 ? 0 : rate > 0 ? static_cast<double>(rest) / rate : -1;
   std::snprintf(text, sizeof text, "%-23s [%s] %3d%%  %9s  %s left%s", line.label.c_str(),
                 bar.c_str(), static_cast<int>(fraction * 100), rateText.c_str(),
                 clock(left).c_str(), overallLeft(line, rate).c_str());
