@@ -13,7 +13,9 @@
 
 #include "disks/disk_inventory.h"
 #include "drive_table.h"
+#include "image_check.h"
 #include "inspect.h"
+#include "interrupts.h"
 #include "job_summary.h"
 #include "plain_text.h"
 #include "refusal.h"
@@ -74,13 +76,15 @@ std::string defaultWriter(const char* self) {
 }
 
 int inspect(const std::optional<std::string>& user, const std::string& image, bool json) {
-  const Inspection inspection =
-      inspectImage(image, sessionUser(user).uid, [](const char*, int64_t, int64_t) {});
+  const uid_t owner = sessionUser(user).uid;
+  const ImageFacts facts = checkImage(image, owner);
+  const Inspection inspection = inspectImage(facts.path, owner, [](const char*, int64_t, int64_t) {});
   if (json) {
     std::printf("%s\n", nlohmann::json(inspection).dump(2).c_str());
     return 0;
   }
   std::printf("Image     %s\n", plainText(image).c_str());
+  std::printf("Format    %s\n", facts.packing.empty() ? "raw" : facts.packing.c_str());
   std::printf("Stored    %s (%s bytes)  SHA-256 %s\n", sizeText(inspection.bytes).c_str(),
               exactCount(inspection.bytes).c_str(), inspection.sha256.c_str());
   std::printf("Expanded  %s (%s bytes)  SHA-256 %s\n", sizeText(inspection.expanded).c_str(),
@@ -130,6 +134,11 @@ int run(const std::vector<std::string>& args, const char* self) {
   return usage();
 }
 
+int interruptedBeforeWriting() {
+  std::fputs("imager: Interrupted: nothing was written.\n", stderr);
+  return static_cast<int>(ExitCode::interrupted);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,12 +147,15 @@ int main(int argc, char** argv) {
   try {
     return run(std::vector<std::string>(argv + 1, argv + argc), argv[0]);
   } catch (const Refusal& refusal) {
+    if (interrupted() && refusal.code() != ExitCode::interrupted) return interruptedBeforeWriting();
     std::fprintf(stderr, "imager: %s\n", refusal.what());
     if (!refusal.detail().empty()) std::fprintf(stderr, "(%s)\n", plainText(refusal.detail()).c_str());
     if (const std::string hint = hintFor(refusal.what()); !hint.empty())
       std::fprintf(stderr, "%s\n", hint.c_str());
     return static_cast<int>(refusal.code());
   } catch (const std::exception& error) {
+    // Ctrl-C also ends the disk utility, whose failure is then no news.
+    if (interrupted()) return interruptedBeforeWriting();
     std::fprintf(stderr, "imager: %s\n", plainText(messageFor(error.what())).c_str());
     if (const std::string hint = hintFor(error.what()); !hint.empty())
       std::fprintf(stderr, "%s\n", hint.c_str());
