@@ -441,6 +441,10 @@ def case_imager(build):
     run = imager("write", "--yes", "--user", USER, source, DRIVE)
     check(run.returncode == 4 and run.stderr.endswith("Failed: System query failed: %s\n" % text),
           "imager write, failing: %r" % run.stderr)
+    edit_state(lambda s: s["faults"].update({"unmountDisk " + DEVICE: {"exit": 1, "stderr": ""}}))
+    run = imager("write", "--yes", "--user", USER, source, DRIVE)
+    check(run.stderr.endswith("Failed: The disk utility failed without giving a reason: reconnect "
+                              "the drive and try again.\n"), "an empty reason: %r" % run.stderr)
     edit_state(lambda s: s["faults"].clear())
 
     run = imager("write", "--yes", "--user", USER, source, DRIVE)

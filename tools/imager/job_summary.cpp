@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "plain_text.h"
+#include "sizes.h"
 
 namespace {
 
@@ -12,10 +13,6 @@ std::string fixed(double value, int decimals, const char* unit) {
   return text;
 }
 
-std::string size(int64_t bytes) {
-  const double value = static_cast<double>(bytes);
-  return value >= 1e9 ? fixed(value / 1e9, 1, "GB") : fixed(value / 1e6, 1, "MB");
-}
 
 bool startsWithAny(const std::string& text, std::initializer_list<const char*> prefixes) {
   for (const char* prefix : prefixes)
@@ -41,7 +38,7 @@ double JobClock::seconds(const std::string& from, const std::string& to) const {
 std::string JobClock::summary(int64_t bytes, const TargetDisk& disk) const {
   const double total =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  return "Wrote " + size(bytes) + " to " + plainText(disk.bsd) + " (" + plainText(disk.name) +
+  return "Wrote " + sizeText(bytes) + " to " + plainText(disk.bsd) + " (" + plainText(disk.name) +
          ") in " + fixed(total, total < 10 ? 1 : 0, "s") + "; write " +
          rate(bytes, seconds("inspecting", "writing")) + ", verify " +
          rate(bytes, seconds("writing", "verifying")) + "; verified.";
@@ -56,8 +53,10 @@ std::string hintFor(const std::string& message) {
 }
 
 std::string messageFor(const std::string& message) {
+  if (message == "System query failed: ")
+    return "The disk utility failed without giving a reason: reconnect the drive and try again.";
   if (message.empty() || message.ends_with(": "))
-    return message + "(the system gave no reason)";
+    return message + "(no reason was given)";
   return message;
 }
 

@@ -18,7 +18,7 @@ class JobClock {
   void saw(const std::string& stage);
 
   // One line for the end of a verified write of `bytes` onto `disk`, e.g.
-  // "Wrote 1.0 GB to disk4 (Sandbox USB Drive) in 47 s; write 36 MB/s,
+  // "Wrote 1.07 GB to disk4 (Sandbox USB Drive) in 47 s; write 36 MB/s,
   // verify 88 MB/s; verified."
   std::string summary(int64_t bytes, const TargetDisk& disk) const;
 
