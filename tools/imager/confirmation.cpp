@@ -65,13 +65,15 @@ void confirmErasure(const std::vector<TargetDisk>& drives, bool yes) {
   for (size_t i = 0; i < drives.size(); ++i) {
     const TargetDisk& drive = drives[i];
     std::fprintf(stderr, "%s: %s, %s, %s\n", drive.bsd.c_str(), plainText(drive.name).c_str(),
-                 sizeText(static_cast<int64_t>(drive.capacity)).c_str(), plainText(drive.bus).c_str());
+                 sizeText(static_cast<int64_t>(drive.capacity)).c_str(),
+                 plainText(drive.bus).c_str());
     names += (i == 0 ? "" : i + 1 == drives.size() ? " and " : ", ") + drive.bsd;
   }
   if (yes) return;
   if (!isatty(STDIN_FILENO))
     throw Refusal(ExitCode::usage, "Nothing was written: there is no terminal to ask whether " +
-                                       names + " may be erased. Add --yes to write without asking.");
+                                       names +
+                                       " may be erased. Add --yes to write without asking.");
   std::fprintf(stderr, "All data on %s will be erased. Continue? [y/N] ", names.c_str());
   std::fflush(stderr);
   const std::string reply = answer();

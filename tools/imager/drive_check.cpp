@@ -41,13 +41,16 @@ bool protects(const std::vector<std::string>& paths, const std::string& disk) {
   if (protects({"/", "/System/Volumes/Data", home.value_or("/")}, disk))
     refuse(disk + " holds the system or your home folder, which are never written." + kSeeList);
   if (protects({image.path}, disk))
-    refuse(disk + " holds the image itself: copy the image to another disk first, or choose another drive.");
+    refuse(
+        disk +
+        " holds the image itself: copy the image to another disk first, or choose another drive.");
   if (info->string("VirtualOrPhysical") != "Physical")
     refuse(disk + " is a virtual disk, not a drive." + kSeeList);
   if (info->boolean("Writable") != true)
     refuse(disk + " is write-protected: slide its lock switch off, reconnect it and try again.");
   const std::string bus = plainText(info->string("BusProtocol").value_or("an unknown bus"));
-  if (std::none_of(std::begin(DiskInventory::kAcceptedBuses), std::end(DiskInventory::kAcceptedBuses),
+  if (std::none_of(std::begin(DiskInventory::kAcceptedBuses),
+                   std::end(DiskInventory::kAcceptedBuses),
                    [&](const char* accepted) { return bus == accepted; }))
     refuse(disk + " is attached by " + bus + "; the writer writes only USB drives and SD cards.");
   refuse(disk + " is not a drive the writer may write." + kSeeList);
@@ -55,19 +58,22 @@ bool protects(const std::vector<std::string>& paths, const std::string& disk) {
 
 }  // namespace
 
-std::vector<TargetDisk> checkDrives(const std::vector<std::string>& typed, const ImageFacts& image) {
+std::vector<TargetDisk> checkDrives(const std::vector<std::string>& typed,
+                                    const ImageFacts& image) {
   const std::vector<TargetDisk> writable = DiskInventory::list({image.path});
   std::vector<TargetDisk> chosen;
   std::set<std::string> seen;
   for (const std::string& name : typed) {
     const DriveName drive = parseDriveName(name);
     if (drive.disk.empty())
-      refuse(plainText(name) + " is not a drive's name: name it as `imager list` shows it, e.g. disk4.");
+      refuse(plainText(name) +
+             " is not a drive's name: name it as `imager list` shows it, e.g. disk4.");
     if (drive.partition)
       refuse(plainText(name) + " is a partition of " + drive.disk + ": name the whole drive, " +
              drive.disk + ".");
     if (!seen.insert(drive.disk).second)
-      throw Refusal(ExitCode::usage, drive.disk + " is named more than once: name each drive once.");
+      throw Refusal(ExitCode::usage,
+                    drive.disk + " is named more than once: name each drive once.");
     const auto found = std::find_if(writable.begin(), writable.end(),
                                     [&](const TargetDisk& disk) { return disk.bsd == drive.disk; });
     if (found == writable.end()) explain(drive.disk, image);

@@ -43,8 +43,9 @@ bool lzmaAlone(std::string_view head) {
   if (head.size() < 13 || static_cast<unsigned char>(head[0]) != 0x5D) return false;
   uint32_t dictionary = 0;
   for (int i = 4; i >= 1; --i) dictionary = dictionary << 8 | static_cast<unsigned char>(head[i]);
-  const bool round = dictionary >= 4096 && ((dictionary & (dictionary - 1)) == 0 ||
-                                            (dictionary % 3 == 0 && ((dictionary / 3) & (dictionary / 3 - 1)) == 0));
+  const bool round = dictionary >= 4096 &&
+                     ((dictionary & (dictionary - 1)) == 0 ||
+                      (dictionary % 3 == 0 && ((dictionary / 3) & (dictionary / 3 - 1)) == 0));
   uint64_t size = 0;
   for (int i = 12; i >= 5; --i) size = size << 8 | static_cast<unsigned char>(head[i]);
   return round && (size == ~uint64_t{0} || size < (uint64_t{1} << 40));
@@ -52,15 +53,17 @@ bool lzmaAlone(std::string_view head) {
 
 std::string packingOf(std::string_view head) {
   if (head.starts_with("\x1F\x8B")) return "gzip";
-  if (head.starts_with(std::string_view("\xFD" "7zXZ\0", 6))) return "xz";
+  if (head.starts_with(std::string_view("\xFD"
+                                        "7zXZ\0",
+                                        6)))
+    return "xz";
   if (head.starts_with("PK\x03\x04") || head.starts_with("PK\x05\x06")) return "zip";
   return "";
 }
 
 // What the file's name says it is, or "".
 std::string packingOfName(const std::string& path) {
-  for (const auto& [suffix, packing] :
-       {std::pair{".gz", "gzip"}, {".xz", "xz"}, {".zip", "zip"}})
+  for (const auto& [suffix, packing] : {std::pair{".gz", "gzip"}, {".xz", "xz"}, {".zip", "zip"}})
     if (path.ends_with(suffix)) return packing;
   return "";
 }
@@ -73,8 +76,9 @@ std::string packingOfName(const std::string& path) {
 std::string resolve(const std::string& typed) {
   char resolved[PATH_MAX];
   if (!realpath(typed.c_str(), resolved))
-    refuse(typed, errno == ENOENT || errno == ENOTDIR ? "does not exist: check its name and folder."
-                                                      : "cannot be reached: " + std::string(std::strerror(errno)) + ".");
+    refuse(typed, errno == ENOENT || errno == ENOTDIR
+                      ? "does not exist: check its name and folder."
+                      : "cannot be reached: " + std::string(std::strerror(errno)) + ".");
   return resolved;
 }
 
@@ -82,8 +86,10 @@ void checkEntry(const std::string& typed, const struct stat& status, uid_t owner
   const std::string copy = "copy it first (`cp " + plainText(typed) + " COPY`) and write the copy.";
   if (S_ISDIR(status.st_mode)) refuse(typed, "is a folder: name the image file inside it.");
   if (!S_ISREG(status.st_mode))
-    refuse(typed, "is a special file (a device, a pipe or a socket), not an image: name an image file.");
-  if (status.st_uid != owner) refuse(typed, "belongs to another user, which the writer does not accept: " + copy);
+    refuse(typed,
+           "is a special file (a device, a pipe or a socket), not an image: name an image file.");
+  if (status.st_uid != owner)
+    refuse(typed, "belongs to another user, which the writer does not accept: " + copy);
   if (status.st_nlink != 1)
     refuse(typed, "has other hard links, which the writer does not accept: " + copy);
   if (status.st_size == 0) refuse(typed, "is empty: download it again.");
@@ -115,13 +121,16 @@ void checkPacking(const std::string& typed, const ImageFacts& facts, std::string
       refuse(typed, std::string("is ") + foreign.what + ", which this tool does not decode: run `" +
                         foreign.advice + "` on it first.");
   if (lzmaAlone(head))
-    refuse(typed, "is compressed with lzma, which this tool does not decode: run `unlzma` on it first.");
+    refuse(typed,
+           "is compressed with lzma, which this tool does not decode: run `unlzma` on it first.");
   const std::string named = packingOfName(facts.path);
   if (!named.empty() && facts.packing != named)
-    refuse(typed, "is named like a " + named + " file but is not one: it is damaged or incomplete; download it again.");
+    refuse(typed, "is named like a " + named +
+                      " file but is not one: it is damaged or incomplete; download it again.");
   if (facts.packing.empty() && facts.bytes % 512 != 0)
     refuse(typed, "is " + exactCount(facts.bytes) +
-                      " bytes, not a whole number of 512-byte sectors: it is not a disk image, or it is incomplete.");
+                      " bytes, not a whole number of 512-byte sectors: it is not a disk image, or "
+                      "it is incomplete.");
 }
 
 }  // namespace

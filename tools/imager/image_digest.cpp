@@ -21,22 +21,25 @@ std::optional<std::string> expectedDigest(const std::optional<std::string>& give
                                           const std::string& typed) {
   if (given) {
     if (auto digest = hexDigest(*given)) return digest;
-    throw Refusal(ExitCode::usage, "--sha256 takes the image's SHA-256 digest: 64 hexadecimal digits.");
+    throw Refusal(ExitCode::usage,
+                  "--sha256 takes the image's SHA-256 digest: 64 hexadecimal digits.");
   }
   std::ifstream file(typed + ".sha256");
   if (!file) return std::nullopt;
   std::string word;
   file >> word;
   if (auto digest = hexDigest(word)) return digest;
-  throw Refusal(ExitCode::badImage, plainText(typed) + ".sha256 holds no SHA-256 digest: " +
-                                        "download it again, or remove it to write without a check.");
+  throw Refusal(ExitCode::badImage,
+                plainText(typed) + ".sha256 holds no SHA-256 digest: " +
+                    "download it again, or remove it to write without a check.");
 }
 
 void checkDigest(const std::optional<std::string>& expected, const Inspection& inspection,
                  const std::string& typed) {
   if (!expected || *expected == inspection.sha256 || *expected == inspection.expandedSHA256) return;
   throw Refusal(ExitCode::badImage,
-                plainText(typed) + " does not match its SHA-256 checksum: it is damaged or not the "
-                                   "image meant. Download it again; nothing was written.",
+                plainText(typed) +
+                    " does not match its SHA-256 checksum: it is damaged or not the "
+                    "image meant. Download it again; nothing was written.",
                 "expected " + *expected + ", the image has " + inspection.sha256);
 }

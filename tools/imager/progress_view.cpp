@@ -126,7 +126,8 @@ std::string ProgressView::barText(const Line& line) const {
 // stage at the rate measured for it (verifying at the writing rate, so the
 // whole is known once writing has begun).
 std::string ProgressView::overallLeft(const Line& line, double rate) const {
-  static const std::string kOrder[] = {"checking", "checking", "inspecting", "writing", "verifying"};
+  static const std::string kOrder[] = {"checking", "checking", "inspecting", "writing",
+                                       "verifying"};
   size_t at = 0;
   while (at < 5 && (kOrder[at] != line.stage || (at == 0 && line.pass > 1))) ++at;
   if (at == 5 || expanded_ == 0) return "";
@@ -145,8 +146,7 @@ void ProgressView::redraw(bool force) {
   for (size_t i = 0; i < lines_.size(); ++i) {
     const Line& line = lines_[i];
     const std::string prefix = lines_.size() > 1 ? line.name + "  " : "";
-    std::printf("\r%s%s\x1b[K%s", prefix.c_str(),
-                !line.open ? "Waiting" : barText(line).c_str(),
+    std::printf("\r%s%s\x1b[K%s", prefix.c_str(), !line.open ? "Waiting" : barText(line).c_str(),
                 i + 1 < lines_.size() ? "\n" : "");
   }
   drawnOnce_ = true;

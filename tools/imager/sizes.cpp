@@ -5,10 +5,14 @@
 std::string sizeText(int64_t bytes) {
   const double value = static_cast<double>(bytes);
   char text[32];
-  if (bytes < 1000) std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
-  else if (value < 1e6) std::snprintf(text, sizeof text, "%.1f KB", value / 1e3);
-  else if (value < 1e9) std::snprintf(text, sizeof text, "%.1f MB", value / 1e6);
-  else std::snprintf(text, sizeof text, "%.2f GB", value / 1e9);
+  if (bytes < 1000)
+    std::snprintf(text, sizeof text, "%lld B", static_cast<long long>(bytes));
+  else if (value < 1e6)
+    std::snprintf(text, sizeof text, "%.1f KB", value / 1e3);
+  else if (value < 1e9)
+    std::snprintf(text, sizeof text, "%.1f MB", value / 1e6);
+  else
+    std::snprintf(text, sizeof text, "%.2f GB", value / 1e9);
   return text;
 }
 

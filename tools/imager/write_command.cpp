@@ -28,18 +28,20 @@ Inspection measure(const ImageFacts& image, const std::string& typed, uid_t owne
   ProgressView view(show && isatty(STDOUT_FILENO), {""});
   int64_t expanded = 0;
   try {
-    Inspection inspection = inspectImage(image.path, owner, [&](const char* stage, int64_t done, int64_t total) {
-      if (interrupted()) throw ImagerError::cancelled();
-      if (std::string_view(stage) == "measuring-expanded") expanded = done;
-      if (show) view.show(0, stage, done, total);
-    });
+    Inspection inspection =
+        inspectImage(image.path, owner, [&](const char* stage, int64_t done, int64_t total) {
+          if (interrupted()) throw ImagerError::cancelled();
+          if (std::string_view(stage) == "measuring-expanded") expanded = done;
+          if (show) view.show(0, stage, done, total);
+        });
     view.finish();
     return inspection;
   } catch (const ImagerError& error) {
     view.finish();
     const std::string name = plainText(typed), message = error.what();
     if (error.isCancelled())
-      throw Refusal(ExitCode::interrupted, "Interrupted while measuring the image: nothing was written.");
+      throw Refusal(ExitCode::interrupted,
+                    "Interrupted while measuring the image: nothing was written.");
     if (message == "The image is empty or is not a sector-aligned disk image.")
       throw Refusal(ExitCode::badImage,
                     expanded == 0 ? name + " expands to nothing: download it again."
@@ -47,7 +49,8 @@ Inspection measure(const ImageFacts& image, const std::string& typed, uid_t owne
                                         " bytes, not a whole number of 512-byte sectors: it is not "
                                         "a disk image, or it is incomplete.");
     if (message == "Expanded image exceeds the supported size.")
-      throw Refusal(ExitCode::badImage, name + " expands to more than the 128 GiB the writer accepts.");
+      throw Refusal(ExitCode::badImage,
+                    name + " expands to more than the 128 GiB the writer accepts.");
     refuseDamaged(typed, image.packing, message);
   }
 }
@@ -66,12 +69,14 @@ void follow(std::vector<std::unique_ptr<DriveSession>>& sessions, ProgressView& 
     if (poll(ready.data(), ready.size(), 200) < 0 && errno != EINTR) return;
     for (size_t k = 0; k < ready.size(); ++k) {
       const size_t i = owners[k];
-      sessions[i]->serve(ready[k].revents != 0, [&](const WriteEvent& event, const std::string& line) {
-        if (raw) std::printf("%s\n", line.c_str()), std::fflush(stdout);
-        else if (event.stage != "connected" && event.stage != "complete" && event.stage != "error" &&
-                 event.stage != "cancelled")
-          view.show(i, event.stage, event.completed, event.total);
-      });
+      sessions[i]->serve(ready[k].revents != 0,
+                         [&](const WriteEvent& event, const std::string& line) {
+                           if (raw)
+                             std::printf("%s\n", line.c_str()), std::fflush(stdout);
+                           else if (event.stage != "connected" && event.stage != "complete" &&
+                                    event.stage != "error" && event.stage != "cancelled")
+                             view.show(i, event.stage, event.completed, event.total);
+                         });
     }
   }
 }
@@ -80,25 +85,31 @@ void follow(std::vector<std::unique_ptr<DriveSession>>& sessions, ProgressView& 
 ExitCode report(DriveSession& session, int writerExit, bool several) {
   const TargetDisk& disk = session.request().target;
   const std::string where = several ? " on " + disk.bsd : "";
-  const bool written = session.reached() == "writing" || session.reached() == "verifying";
   const auto& closing = session.closing();
+  // A drive that was done before Ctrl-C came is done.
+  if (closing && closing->stage == "complete" && writerExit == 0) {
+    const int64_t bytes = session.request().inspection.expanded;
+    std::printf("%s\n", session.clock().summary(bytes, disk).c_str());
+    return ExitCode::ok;
+  }
   if (interrupted() || (closing && closing->stage == "cancelled")) {
+    const bool written = session.reached() == "writing" || session.reached() == "verifying";
+    const std::string state =
+        written ? disk.bsd + " was partly written and will not start until it is written again."
+                : "nothing was written to " + disk.bsd + ".";
     std::fprintf(stderr, "%s%s: %s\n", interrupted() ? "Interrupted" : "Cancelled", where.c_str(),
-                 written ? (disk.bsd + " was partly written and will not start until it is written again.").c_str()
-                         : ("nothing was written to " + disk.bsd + ".").c_str());
+                 state.c_str());
     return ExitCode::interrupted;
   }
   if (!closing) {
-    std::fprintf(stderr, "Failed%s: %s (status %d)\n", where.c_str(), session.failure().c_str(), writerExit);
+    std::fprintf(stderr, "Failed%s: %s (status %d)\n", where.c_str(), session.failure().c_str(),
+                 writerExit);
     return ExitCode::failed;
-  }
-  if (closing->stage == "complete" && writerExit == 0) {
-    std::printf("%s\n", session.clock().summary(session.request().inspection.expanded, disk).c_str());
-    return ExitCode::ok;
   }
   const std::string message = closing->message.value_or("");
   std::fprintf(stderr, "Failed%s: %s\n", where.c_str(), plainText(messageFor(message)).c_str());
-  if (const std::string hint = hintFor(message); !hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
+  if (const std::string hint = hintFor(message); !hint.empty())
+    std::fprintf(stderr, "%s\n", hint.c_str());
   return closing->stage == "complete" ? ExitCode::failed : exitCodeFor(message, session.reached());
 }
 
