@@ -51,12 +51,11 @@ bool lzmaAlone(std::string_view head) {
   return round && (size == ~uint64_t{0} || size < (uint64_t{1} << 40));
 }
 
+constexpr std::string_view kXzMagic("\xFD" "7zXZ\0", 6);
+
 std::string packingOf(std::string_view head) {
   if (head.starts_with("\x1F\x8B")) return "gzip";
-  if (head.starts_with(std::string_view("\xFD"
-                                        "7zXZ\0",
-                                        6)))
-    return "xz";
+  if (head.starts_with(kXzMagic)) return "xz";
   if (head.starts_with("PK\x03\x04") || head.starts_with("PK\x05\x06")) return "zip";
   return "";
 }
