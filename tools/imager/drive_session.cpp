@@ -42,7 +42,7 @@ void DriveSession::serve(bool readable, const EventSink& sink) {
     const int status = writerStatus(writer_, false, &ended);
     if (!ended) return;
     status_ = status;
-    failure_ = "The writer ended before connecting (status " + std::to_string(status) + ").";
+    failure_ = "The writer ended before connecting";
     done_ = true;
     return;
   }
@@ -60,7 +60,7 @@ void DriveSession::accept() {
   Platform::keepLostPeerQuiet(connection.get());
   uint32_t peer = 1;
   if (ori_peer_uid(connection.get(), &peer) != 1 || peer != 0) {
-    failure_ = "Something other than the writer connected.";
+    failure_ = "Something other than the writer connected";
     done_ = true;
     return;
   }
@@ -74,7 +74,7 @@ void DriveSession::read(const EventSink& sink) {
   const ssize_t n = recv(connection_.get(), buffer, sizeof buffer, 0);
   if (n < 0 && errno == EINTR) return;
   if (n <= 0) {
-    failure_ = "The writer ended without a result.";
+    failure_ = "The writer ended without a result";
     done_ = true;
     return;
   }
@@ -83,7 +83,7 @@ void DriveSession::read(const EventSink& sink) {
     const std::string line = pending_.substr(0, end);
     const auto event = nlohmann::json::parse(line).get<WriteEvent>();
     if (first_ && (event.stage != "connected" || event.message != request_.nonce)) {
-      failure_ = "The writer did not answer with this session's nonce.";
+      failure_ = "The writer did not answer with this session's nonce";
       done_ = true;
       return;
     }

@@ -102,7 +102,7 @@ ExitCode report(DriveSession& session, int writerExit, bool several) {
     return ExitCode::interrupted;
   }
   if (!closing) {
-    std::fprintf(stderr, "Failed%s: %s (status %d)\n", where.c_str(), session.failure().c_str(),
+    std::fprintf(stderr, "Failed%s: %s (status %d).\n", where.c_str(), session.failure().c_str(),
                  writerExit);
     return ExitCode::failed;
   }
