@@ -13,7 +13,7 @@ head -c $((128 * 1024 * 1024)) /dev/urandom >"$drive"
 echo "Drives the writer would accept (imager list, as $SANDBOX_USER):"
 runuser -u "$SANDBOX_USER" -- imager list
 echo
-imager write --user "$SANDBOX_USER" "$image" "$SANDBOX_DISK"
+imager write --yes --user "$SANDBOX_USER" "$image" "$SANDBOX_DISK"
 
 echo
 echo "== Checking the drive independently"

@@ -62,12 +62,18 @@ sandbox_inside() {
   install -m 0755 "$repo/tests/fake_diskutil" "$root/usr/local/libexec/fake_diskutil"
 
   make_devices "$root/dev" "$device"
+  local device2=${SANDBOX_SECOND_DEVICE:-} disk2=""
+  if [[ -n "$device2" ]]; then
+    disk2=disk$(cat "/sys/class/block/${device2#/dev/}/diskseq")
+    device_node "$root/dev/${device2#/dev/}" "$device2"
+    device_node "$root/dev/sdy" "$device2"
+  fi
   # The loop device itself and its backing file, so that a test can detach
   # and re-attach the drive as if it were unplugged and plugged in again.
   touch "$root/dev/loop-control" "$root/sandbox/drive.img"
   mount --bind /dev/loop-control "$root/dev/loop-control"
   mount --bind "$backing" "$root/sandbox/drive.img"
-  make_sysfs "$root" "$device"
+  make_sysfs "$root" "$device" "$device2"
   write_stand_in "$root"
 
   cd "$root"
@@ -77,7 +83,7 @@ sandbox_inside() {
     PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root LANG=C.UTF-8 \
     TERM="${TERM:-dumb}" \
     SANDBOX_DISK="disk$disk" SANDBOX_DEVICE="$device" SANDBOX_BACKING=/sandbox/drive.img \
-    SANDBOX_FAULT_DRIVE="$fault" \
+    SANDBOX_DISK2="$disk2" SANDBOX_DEVICE2="$device2" SANDBOX_FAULT_DRIVE="$fault" \
     SANDBOX_USER="$user" SANDBOX_UID="$uid" SANDBOX_HOME="/home/$user" \
     SANDBOX_STATE=/sandbox/state.json SANDBOX_LOG=/sandbox/calls.log \
     SANDBOX_UTILITY="$utility" \
@@ -97,29 +103,33 @@ make_devices() {
     mount --bind "/dev/$name" "$dev/$name"
   done
   ln -s /proc/self/fd "$dev/fd"
+  device_node "$dev/${device#/dev/}" "$device"
+}
+
+# NODE DEVICE: a block node of DEVICE's number at NODE.
+device_node() {
   local major minor
-  read -r major minor < <(stat -L -c '%t %T' "$device")
-  mknod -m 0660 "$dev/${device#/dev/}" b "$((16#$major))" "$((16#$minor))"
+  read -r major minor < <(stat -L -c '%t %T' "$2")
+  mknod -m 0660 "$1" b "$((16#$major))" "$((16#$minor))"
 }
 
 # The kernel's sysfs at /sandbox/kernel-sys, and at /sys a fabricated one
 # that shows the drive as a USB stick (scripts/lib/fake-sysfs);
 # /sandbox/refresh-sysfs makes it again, as after a re-attach.
 make_sysfs() {
-  local root=$1 device=$2
+  local root=$1 device=$2 second=()
+  [[ -z "$3" ]] || second=(--second "$3")
   mkdir -p "$root/sandbox/kernel-sys"
   mount --rbind /sys "$root/sandbox/kernel-sys"
   mount -t tmpfs -o mode=0755 sandbox-sys "$root/sys"
   local volumes
   volumes="$(mountpoint -d "$root/Volumes/DRIVE") $(mountpoint -d "$root") $(mountpoint -d "$root/usr")"
   # shellcheck disable=SC2086
-  "$repo/scripts/lib/fake-sysfs" "$root/sandbox/kernel-sys" "$root/sys" "$device" $volumes
-  printf '#!/bin/sh\nexec %q /sandbox/kernel-sys /sys %q %s\n' \
-    "$repo/scripts/lib/fake-sysfs" "$device" "$volumes" >"$root/sandbox/refresh-sysfs"
+  "$repo/scripts/lib/fake-sysfs" "${second[@]}" "$root/sandbox/kernel-sys" "$root/sys" "$device" $volumes
+  printf '#!/bin/sh\nexec %q %s /sandbox/kernel-sys /sys %q %s\n' \
+    "$repo/scripts/lib/fake-sysfs" "${second[*]}" "$device" "$volumes" >"$root/sandbox/refresh-sysfs"
   chmod 0755 "$root/sandbox/refresh-sysfs"
-  local major minor
-  read -r major minor < <(stat -L -c '%t %T' "$device")
-  mknod -m 0660 "$root/dev/sdz" b "$((16#$major))" "$((16#$minor))"
+  device_node "$root/dev/sdz" "$device"
 }
 
 # The misbehaving stand-in (tests/fake_diskutil), for a test to mount over

@@ -426,7 +426,7 @@ def case_imager(build):
     listing = imager("list", user=USER)
     table = listing.stdout.splitlines()
     check(len(table) == 2 and table[0].split() == ["DISK", "SIZE", "BUS", "NAME"]
-          and table[1].split() == [DRIVE, "%.2f" % (drive_size() / 1e9), "GB", "USB", "Sandbox",
+          and table[1].split() == [DRIVE, "%.1f" % (drive_size() / 1e6), "MB", "USB", "Sandbox",
                                    "USB", "Drive"]
           and table[0].index("BUS") == table[1].index("USB"), "imager list: %r %r" % (table, listing.stderr))
     listed = imager("list", "--json", user=USER).stdout
@@ -439,13 +439,20 @@ def case_imager(build):
           ["The writer needs administrator rights: run imager write with sudo."],
           "imager write as the user: %r" % run.stderr)
     busy = open_on_drive_volume()
-    run = imager("write", "--user", USER, source, DRIVE)
-    check(run.returncode == 1 and run.stderr == "Failed: System query failed: %s \n"
-          % UNMOUNT_FAILED, "imager write, failing: %r" % run.stderr)
+    run = imager("write", "--yes", "--user", USER, source, DRIVE)
+    check(run.returncode == 4 and run.stderr.endswith("Failed: System query failed: %s\n"
+                                                      % UNMOUNT_FAILED),
+          "imager write, failing: %r" % run.stderr)
     busy.close()
+    edit_state(lambda s: s.setdefault("faults", {}).update(
+        {"unmountDisk " + DRIVE: {"exit": 1, "stderr": ""}}))
+    run = imager("write", "--yes", "--user", USER, source, DRIVE)
+    check(run.stderr.endswith("Failed: The disk utility failed without giving a reason: reconnect "
+                              "the drive and try again.\n"), "an empty reason: %r" % run.stderr)
+    edit_state(lambda s: s["faults"].clear())
 
     # By the kernel's name for it, as a Linux user knows the drive.
-    run = imager("write", "--user", USER, source, "sdz")
+    run = imager("write", "--yes", "--user", USER, source, "sdz")
     check(run.returncode == 0 and run.stderr == "/dev/sdz is %s.\n" % DRIVE,
           "imager write: %s %s" % (run.stdout[-500:], run.stderr))
     check(all(c == "\n" or " " <= c < "\x7f" for c in run.stdout), "control characters")
@@ -457,6 +464,180 @@ def case_imager(build):
                r"verify \d+ MB/s; verified\.$" % (len(raw) / 1e6, DRIVE))
     check(re.match(pattern, summary), "summary: %r" % summary)
     check_drive(raw, sector_size())
+    expect_nothing_left()
+
+
+# ---- The imager's own refusals, interrupts and several drives -------------
+
+def user_file(name, data=b"", directory=None, owner=None):
+    path = os.path.join(directory or HOME, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    os.chown(path, UID if owner is None else owner, UID if owner is None else owner)
+    return path
+
+
+def padded(data):
+    """`data` followed by zeros up to a multiple of 512 bytes, as a raw image
+    would be: the writer would take it for one."""
+    return data + bytes(-len(data) % 512 or 512)
+
+
+def sparse(name, size):
+    path = user_file(name)
+    os.truncate(path, size)
+    return path
+
+
+def expect_refusal(run, status, message, measured=False):
+    """`imager write` ended with `status` and `message` as its first line,
+    before measuring started (or, `measured`, after it but before any writer
+    stage), and the drive is as it was."""
+    stages = [line.split(":")[0] for line in run.stdout.splitlines()]
+    check(run.returncode == status and "imager: " + message in run.stderr.splitlines(),
+          "expected %d %r, got %d %r" % (status, message, run.returncode, run.stderr))
+    check(("Measuring image" in stages) == measured and "Checking image (1 of 2)" not in stages,
+          "stages seen: %s" % stages)
+    check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
+
+
+RAW = raw_image(MiB)
+# Each packing the writer does not decode, by its first bytes; the three that
+# Python makes are the real thing, the rest their headers.
+FORMATS = [
+    ("image.img.zst", padded(b"\x28\xb5\x2f\xfd"), "is compressed with zstd, which this tool does not decode: run `zstd -d` on it first."),
+    ("image.img.bz2", padded(__import__("bz2").compress(RAW)), "is compressed with bzip2, which this tool does not decode: run `bunzip2` on it first."),
+    ("image.img.lz4", padded(b"\x04\x22\x4d\x18"), "is compressed with lz4, which this tool does not decode: run `lz4 -d` on it first."),
+    ("image.7z", padded(b"7z\xbc\xaf\x27\x1c"), "is a 7z archive, which this tool does not decode: run `7z x` on it first."),
+    ("image.rar", padded(b"Rar!\x1a\x07\x01\x00"), "is a rar archive, which this tool does not decode: run `unrar x` on it first."),
+    ("image.img.lz", padded(b"LZIP\x01"), "is compressed with lzip, which this tool does not decode: run `lzip -d` on it first."),
+    ("image.img.lzma", padded(lzma.compress(RAW, format=lzma.FORMAT_ALONE)), "is compressed with lzma, which this tool does not decode: run `unlzma` on it first."),
+    ("image.img.Z", padded(b"\x1f\x9d\x90"), "is compressed with compress, which this tool does not decode: run `uncompress` on it first."),
+    ("empty.img.gz", b"", "is empty: download it again."),
+    ("empty.img.xz", b"", "is empty: download it again."),
+    ("plain.img.gz", RAW, "is named like a gzip file but is not one: it is damaged or incomplete; download it again."),
+    ("short.img", RAW[:1000], "is 1,000 bytes, not a whole number of 512-byte sectors: it is not a disk image, or it is incomplete."),
+    # Only decoding shows these.
+    ("cut.img.gz", gzip.compress(RAW)[:-600], "is a damaged or incomplete gzip file: download it again."),
+    ("cut.img.xz", lzma.compress(RAW)[:-600], "is a damaged or incomplete xz file: download it again."),
+    ("odd.img.gz", gzip.compress(RAW[:1000]), "expands to 1,000 bytes, not a whole number of 512-byte sectors: it is not a disk image, or it is incomplete."),
+]
+
+
+def case_image_formats(build):
+    """What the writer cannot decode or would write wrongly is refused, with
+    what it is and what to do, before any writer starts."""
+    fill_drive()
+    for name, data, message in FORMATS:
+        path = user_file(name, data)
+        run = imager("write", "--yes", "--user", USER, path, DRIVE)
+        expect_refusal(run, 3, path + " " + message, measured=name.startswith(("cut", "odd")))
+    expect_nothing_left()
+
+
+def refusal_rows():
+    """(arguments, as user, status, message, measured) for each refusal."""
+    image = user_file("image.img", RAW)
+    linked = user_file("linked.img", RAW)
+    os.link(linked, linked + ".2")
+    foreign = user_file("foreign.img", RAW, owner=0)
+    fifo = os.path.join(HOME, "fifo.img")
+    os.mkfifo(fifo)
+    os.chmod("/Volumes/DRIVE", 0o777)
+    on_drive = user_file("image.img", RAW, "/Volumes/DRIVE")
+    large = sparse("large.img", drive_size() + 512)
+    huge = sparse("huge.img", (128 << 30) + 512)
+    checked = user_file("checked.img", RAW)
+    user_file("checked.img.sha256", b"%s  checked.img\n" % (b"0" * 64))
+    yes = ["write", "--yes", "--user", USER]
+    see = " Run `imager list` to see the drives that may be written."
+    return [
+        (yes + [image, "disk9"], 4, "There is no drive disk9." + see, False),
+        (yes + [image, DRIVE + "s1"], 4, "%ss1 is a partition of %s: name the whole drive, %s." % (DRIVE, DRIVE, DRIVE), False),
+        (yes + [image, "sdz9"], 4, "sdz9 is not a drive's name: name it as `imager list` shows it, e.g. disk4.", False),
+        (yes + [image, "disk0"], 4, "disk0 is an internal disk, which is never written." + see, False),
+        (yes + [on_drive, DRIVE], 4, DRIVE + " holds the image itself: copy the image to another disk first, or choose another drive.", False),
+        (yes + [large, DRIVE], 4, "The image (%.1f MB) is larger than %s (%.1f MB): choose a larger drive." % ((drive_size() + 512) / 1e6, DRIVE, drive_size() / 1e6), False),
+        (yes + [image, DRIVE, "/dev/r" + DRIVE], 2, DRIVE + " is named more than once: name each drive once.", False),
+        (yes + [huge, DRIVE], 3, huge + " is 137.44 GB, more than the 128 GiB the writer accepts.", False),
+        (yes + [HOME, DRIVE], 3, HOME + " is a folder: name the image file inside it.", False),
+        (yes + [foreign, DRIVE], 3, foreign + " belongs to another user, which the writer does not accept: copy it first (`cp %s COPY`) and write the copy." % foreign, False),
+        (yes + [linked, DRIVE], 3, linked + " has other hard links, which the writer does not accept: copy it first (`cp %s COPY`) and write the copy." % linked, False),
+        (yes + [fifo, DRIVE], 3, fifo + " is a special file (a device, a pipe or a socket), not an image: name an image file.", False),
+        (["write", "--user", USER, image, DRIVE], 2, "Nothing was written: there is no terminal to ask whether %s may be erased. Add --yes to write without asking." % DRIVE, False),
+        (yes + ["--sha256", "ab" * 32, image, DRIVE], 3, image + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
+        (yes + [checked, DRIVE], 3, checked + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
+    ]
+
+
+def case_refusals(build):
+    """Every refusal the imager can tell before writing ends before the image
+    is measured (the digest's, after it), with its own status and message."""
+    fill_drive()
+    for arguments, status, message, measured in refusal_rows():
+        expect_refusal(imager(*arguments), status, message, measured)
+    expect_nothing_left()
+
+
+def interrupted_at(arguments, line):
+    """Runs `imager` and sends it SIGINT once `line` starts a line of its output."""
+    process = subprocess.Popen(["imager", *arguments], stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               start_new_session=True)
+    for output in process.stdout:
+        if output.startswith(line):
+            process.send_signal(signal.SIGINT)
+            break
+    out, err = process.communicate(timeout=60)
+    return process.returncode, err
+
+
+def case_interrupts(build):
+    """Ctrl-C while measuring, writing or verifying (on a slow drive) stops the
+    job at once with status 130, says what the drive holds now, and leaves no
+    writer behind."""
+    raw = raw_image(12 * MiB)
+    source = pack(raw, "raw")
+    # 8 GiB of zeros in gzip members of 64 MiB each: slow to measure.
+    member = gzip.compress(bytes(64 * MiB), 1)
+    large = user_file("large.img.gz", member * 128)
+    partly = "Interrupted: %s was partly written and will not start until it is written again." % DRIVE
+    for arguments, line, message in [
+            ([large, DRIVE], "Measuring expanded image", "imager: Interrupted while measuring the image: nothing was written."),
+            ([source, DRIVE], "Writing", partly),
+            ([source, DRIVE], "Verifying", partly)]:
+        status, err = interrupted_at(["write", "--yes", "--user", USER] + arguments, line)
+        check(status == 130 and err.splitlines()[-1] == message, "at %s: %d %r" % (line, status, err))
+        expect_nothing_left()
+
+
+def case_two_drives(build):
+    """One image onto two drives at once, its checksum given: one line of
+    progress and one summary per drive. A drive that fails (held by another program) does not stop the
+    other, and the status says it failed."""
+    raw = raw_image(IMAGE_BYTES)
+    source = pack(raw, "xz")
+    second = os.environ["SANDBOX_DEVICE2"]
+    fill_drive()
+    held = os.open(os.environ["SANDBOX_DEVICE2"], os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC)
+    run = imager("write", "--yes", "--user", USER, source, DRIVE, os.environ["SANDBOX_DISK2"])
+    os.close(held)
+    check(run.returncode == 4 and run.stderr.splitlines()[-1] == "Failed on %s: Cannot lock the drive. Close apps using it, reconnect it and retry." % os.environ["SANDBOX_DISK2"],
+          "one drive held: %d %r" % (run.returncode, run.stderr))
+    check_drive(raw, sector_size())
+    fill_drive()
+    with open(source, "rb") as f:  # a right checksum lets the write go on
+        digest = hashlib.sha256(f.read()).hexdigest()
+    run = imager("write", "--yes", "--sha256", digest, "--user", USER, source, DRIVE,
+                 os.environ["SANDBOX_DISK2"])
+    summaries = [line for line in run.stdout.splitlines() if line.startswith("Wrote")]
+    check(run.returncode == 0 and len(summaries) == 2 and all(
+        re.match(r"Wrote 3\.1 MB to %s \(Sandbox USB Drive%s\) in .*; verified\.$" % (disk, suffix), line)
+        for disk, suffix, line in zip((DRIVE, os.environ["SANDBOX_DISK2"]), ("", " 2"), summaries)),
+        "two drives: %d %r %r" % (run.returncode, summaries, run.stderr))
+    check_drive(raw, sector_size())
+    with open(second, "rb") as f:
+        check(f.read(len(raw)) == raw, "the second drive does not hold the image")
     expect_nothing_left()
 
 
@@ -726,8 +907,10 @@ def case_mounted_elsewhere(build):
     expect_nothing_left()
 
 
-CASES = {"imager": case_imager, "mounted-elsewhere": case_mounted_elsewhere, "linked-channel": case_linked_channel,
-         "xz-bomb": case_xz_bomb}
+CASES = {"imager": case_imager, "mounted-elsewhere": case_mounted_elsewhere,
+         "linked-channel": case_linked_channel, "xz-bomb": case_xz_bomb,
+         "image-formats": case_image_formats, "refusals": case_refusals,
+         "interrupts": case_interrupts, "two-drives": case_two_drives}
 
 
 def main():

@@ -5,17 +5,7 @@
 #include <cstdio>
 
 #include "plain_text.h"
-
-namespace {
-
-std::string gigabytes(uint64_t bytes) {
-  const double gb = static_cast<double>(bytes) / 1e9;
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f GB", gb < 1 ? 2 : 1, gb);
-  return text;
-}
-
-}  // namespace
+#include "sizes.h"
 
 std::string driveTable(std::vector<TargetDisk> disks) {
   if (disks.empty()) return "No drive that the writer would accept is attached.\n";
@@ -25,7 +15,7 @@ std::string driveTable(std::vector<TargetDisk> disks) {
   });
   std::vector<std::array<std::string, 4>> rows{{"DISK", "SIZE", "BUS", "NAME"}};
   for (const TargetDisk& disk : disks)
-    rows.push_back({plainText(disk.bsd), gigabytes(disk.capacity), plainText(disk.bus),
+    rows.push_back({plainText(disk.bsd), sizeText(static_cast<int64_t>(disk.capacity)), plainText(disk.bus),
                     plainText(disk.name)});
   std::array<size_t, 3> width{};
   for (const auto& row : rows)

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "plain_text.h"
+#include "sizes.h"
 
 namespace {
 
@@ -12,9 +13,11 @@ std::string fixed(double value, int decimals, const char* unit) {
   return text;
 }
 
-std::string size(int64_t bytes) {
-  const double value = static_cast<double>(bytes);
-  return value >= 1e9 ? fixed(value / 1e9, 1, "GB") : fixed(value / 1e6, 1, "MB");
+
+bool startsWithAny(const std::string& text, std::initializer_list<const char*> prefixes) {
+  for (const char* prefix : prefixes)
+    if (text.starts_with(prefix)) return true;
+  return false;
 }
 
 std::string rate(int64_t bytes, double seconds) {
@@ -35,7 +38,7 @@ double JobClock::seconds(const std::string& from, const std::string& to) const {
 std::string JobClock::summary(int64_t bytes, const TargetDisk& disk) const {
   const double total =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  return "Wrote " + size(bytes) + " to " + plainText(disk.bsd) + " (" + plainText(disk.name) +
+  return "Wrote " + sizeText(bytes) + " to " + plainText(disk.bsd) + " (" + plainText(disk.name) +
          ") in " + fixed(total, total < 10 ? 1 : 0, "s") + "; write " +
          rate(bytes, seconds("inspecting", "writing")) + ", verify " +
          rate(bytes, seconds("writing", "verifying")) + "; verified.";
@@ -47,4 +50,26 @@ std::string hintFor(const std::string& message) {
   if (message == "Administrator rights were not granted." || message == "Cannot start sudo.")
     return "The writer needs administrator rights: run imager write with sudo.";
   return "";
+}
+
+std::string messageFor(const std::string& message) {
+  if (message == "System query failed: ")
+    return "The disk utility failed without giving a reason: reconnect the drive and try again.";
+  if (message.empty() || message.ends_with(": "))
+    return message + "(no reason was given)";
+  return message;
+}
+
+ExitCode exitCodeFor(const std::string& message, const std::string& reached) {
+  if (reached == "verifying") return ExitCode::verifyFailed;
+  if (reached == "writing") return ExitCode::writeFailed;
+  if (startsWithAny(message, {"The selected drive", "Cannot lock the drive", "Final device",
+                              "The drive is too small", "Invalid device", "Invalid external",
+                              "System query"}))
+    return ExitCode::badDrive;
+  if (startsWithAny(message, {"The source changed", "Image ", "Cannot open the image",
+                              "Cannot read the image", "The image ", "Expanded image", "Lzma",
+                              "Zlib", "ZIP", "Truncated", "Damaged", "Unrecognized"}))
+    return ExitCode::badImage;
+  return ExitCode::writeFailed;
 }

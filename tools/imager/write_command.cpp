@@ -1,164 +1,156 @@
 #include "write_command.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 #include <nlohmann/json.hpp>
-#include <stdexcept>
 
-#include "channel_directory.h"
-#include "disks/disk_inventory.h"
+#include "confirmation.h"
+#include "drive_check.h"
+#include "drive_session.h"
+#include "image_check.h"
+#include "image_digest.h"
 #include "inspect.h"
-#include "job_summary.h"
-#include "native/ori.h"
+#include "interrupts.h"
 #include "plain_text.h"
-#include "platform/platform.h"
 #include "progress_view.h"
-#include "records/write_event.h"
-#include "records/write_request.h"
-#include "session_user.h"
-#include "support/base64.h"
-#include "writer_launch.h"
+#include "records/imager_error.h"
+#include "refusal.h"
+#include "sizes.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kPingInterval = std::chrono::seconds(2);
-
-volatile sig_atomic_t interrupted = 0;
-
-void catchInterrupts() {
-  struct sigaction action {};
-  action.sa_handler = [](int) { interrupted = 1; };
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
-std::string absolutePath(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (!realpath(path.c_str(), resolved)) throw std::runtime_error("Cannot find " + path + ".");
-  return resolved;
-}
-
-TargetDisk findDrive(const std::string& drive, const std::string& image) {
-  for (const TargetDisk& disk : DiskInventory::list({image}))
-    if (disk.bsd == drive) return disk;
-  throw std::runtime_error("Drive " + drive + " is not available for writing (see: imager list).");
-}
-
-UniqueFd acceptWriter(int listener, pid_t writer) {
-  while (!interrupted) {
-    pollfd ready{listener, POLLIN, 0};
-    if (poll(&ready, 1, 200) > 0) {
-      UniqueFd connection(accept(listener, nullptr, nullptr));
-      if (!connection) continue;
-      fcntl(connection.get(), F_SETFD, FD_CLOEXEC);
-      Platform::keepLostPeerQuiet(connection.get());
-      uint32_t peer = 1;
-      if (ori_peer_uid(connection.get(), &peer) != 1 || peer != 0)
-        throw std::runtime_error("Something other than the writer connected.");
-      return connection;
-    }
-    bool ended = false;
-    const int status = writerStatus(writer, false, &ended);
-    if (ended)
-      throw std::runtime_error("The writer ended before connecting (status " +
-                               std::to_string(status) + ").");
+// The imager's own pass over the image, with the reasons it can fail said
+// for people. Ctrl-C stops it at the next chunk.
+Inspection measure(const ImageFacts& image, const std::string& typed, uid_t owner, bool show) {
+  ProgressView view(show && isatty(STDOUT_FILENO), {""});
+  int64_t expanded = 0;
+  try {
+    Inspection inspection =
+        inspectImage(image.path, owner, [&](const char* stage, int64_t done, int64_t total) {
+          if (interrupted()) throw ImagerError::cancelled();
+          if (std::string_view(stage) == "measuring-expanded") expanded = done;
+          if (show) view.show(0, stage, done, total);
+        });
+    view.finish();
+    return inspection;
+  } catch (const ImagerError& error) {
+    view.finish();
+    const std::string name = plainText(typed), message = error.what();
+    if (error.isCancelled())
+      throw Refusal(ExitCode::interrupted,
+                    "Interrupted while measuring the image: nothing was written.");
+    if (message == "The image is empty or is not a sector-aligned disk image.")
+      throw Refusal(ExitCode::badImage,
+                    expanded == 0 ? name + " expands to nothing: download it again."
+                                  : name + " expands to " + exactCount(expanded) +
+                                        " bytes, not a whole number of 512-byte sectors: it is not "
+                                        "a disk image, or it is incomplete.");
+    if (message == "Expanded image exceeds the supported size.")
+      throw Refusal(ExitCode::badImage,
+                    name + " expands to more than the 128 GiB the writer accepts.");
+    refuseDamaged(typed, image.packing, message);
   }
-  throw std::runtime_error("Interrupted.");
 }
 
-// Reads events until the closing one, pinging every two seconds. Returns the
-// closing event, or nothing when the channel ended without one.
-std::optional<WriteEvent> followEvents(int fd, const std::string& nonce, ProgressView& view,
-                                       JobClock& clock, bool raw) {
-  std::string pending;
-  bool first = true;
-  auto nextPing = Clock::now();
-  while (!interrupted) {
-    if (Clock::now() >= nextPing) {
-      (void)send(fd, "ping\n", 5, Platform::sendFlags());
-      nextPing += kPingInterval;
-    }
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPing - Clock::now());
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, static_cast<int>(std::max<int64_t>(wait.count(), 0))) <= 0) continue;
-    char buffer[4096];
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n == 0 || (n < 0 && errno != EINTR)) return std::nullopt;
-    if (n < 0) continue;
-    pending.append(buffer, static_cast<size_t>(n));
-    for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-      const std::string line = pending.substr(0, end);
-      const auto event = nlohmann::json::parse(line).get<WriteEvent>();
-      if (first && (event.stage != "connected" || event.message != nonce))
-        throw std::runtime_error("The writer did not answer with this session's nonce.");
-      first = false;
-      clock.saw(event.stage);
-      if (raw) std::printf("%s\n", line.c_str()), std::fflush(stdout);
-      if (event.stage == "complete" || event.stage == "error" || event.stage == "cancelled")
-        return event;
-      if (!raw && event.stage != "connected") view.show(event.stage, event.completed, event.total);
+// Serves every session until each has ended or Ctrl-C comes.
+void follow(std::vector<std::unique_ptr<DriveSession>>& sessions, ProgressView& view, bool raw) {
+  for (;;) {
+    std::vector<pollfd> ready;
+    std::vector<size_t> owners;
+    for (size_t i = 0; i < sessions.size(); ++i)
+      if (!sessions[i]->done()) {
+        ready.push_back({sessions[i]->descriptor(), POLLIN, 0});
+        owners.push_back(i);
+      }
+    if (ready.empty() || interrupted()) return;
+    if (poll(ready.data(), ready.size(), 200) < 0 && errno != EINTR) return;
+    for (size_t k = 0; k < ready.size(); ++k) {
+      const size_t i = owners[k];
+      sessions[i]->serve(ready[k].revents != 0,
+                         [&](const WriteEvent& event, const std::string& line) {
+                           if (raw)
+                             std::printf("%s\n", line.c_str()), std::fflush(stdout);
+                           else if (event.stage != "connected" && event.stage != "complete" &&
+                                    event.stage != "error" && event.stage != "cancelled")
+                             view.show(i, event.stage, event.completed, event.total);
+                         });
     }
   }
-  return std::nullopt;
 }
 
-int report(const std::optional<WriteEvent>& closing, int writerExit, const std::string& summary) {
+// One line for how a drive ended; returns its exit status.
+ExitCode report(DriveSession& session, int writerExit, bool several) {
+  const TargetDisk& disk = session.request().target;
+  const std::string where = several ? " on " + disk.bsd : "";
+  const auto& closing = session.closing();
+  // A drive that was done before Ctrl-C came is done.
+  if (closing && closing->stage == "complete" && writerExit == 0) {
+    const int64_t bytes = session.request().inspection.expanded;
+    std::printf("%s\n", session.clock().summary(bytes, disk).c_str());
+    return ExitCode::ok;
+  }
+  if (interrupted() || (closing && closing->stage == "cancelled")) {
+    const bool written = session.reached() == "writing" || session.reached() == "verifying";
+    const std::string state =
+        written ? disk.bsd + " was partly written and will not start until it is written again."
+                : "nothing was written to " + disk.bsd + ".";
+    std::fprintf(stderr, "%s%s: %s\n", interrupted() ? "Interrupted" : "Cancelled", where.c_str(),
+                 state.c_str());
+    return ExitCode::interrupted;
+  }
   if (!closing) {
-    std::fprintf(stderr, "The writer ended without a result (status %d).\n", writerExit);
-    return 1;
-  }
-  if (closing->stage == "complete") {
-    std::printf("%s\n", summary.c_str());
-    return writerExit == 0 ? 0 : 1;
+    std::fprintf(stderr, "Failed%s: %s (status %d).\n", where.c_str(), session.failure().c_str(),
+                 writerExit);
+    return ExitCode::failed;
   }
   const std::string message = closing->message.value_or("");
-  std::fprintf(stderr, "%s: %s\n", closing->stage == "cancelled" ? "Cancelled" : "Failed",
-               plainText(message).c_str());
+  // The utility's own words end with a line break of their own.
+  std::string shown = plainText(messageFor(message));
+  shown.erase(shown.find_last_not_of(' ') + 1);
+  std::fprintf(stderr, "Failed%s: %s\n", where.c_str(), shown.c_str());
   if (const std::string hint = hintFor(message); !hint.empty())
     std::fprintf(stderr, "%s\n", hint.c_str());
-  return 1;
+  return closing->stage == "complete" ? ExitCode::failed : exitCodeFor(message, session.reached());
 }
 
 }  // namespace
 
 int writeImage(const WriteOptions& options) {
   catchInterrupts();
-  JobClock clock;
   const SessionUser user = sessionUser(options.user);
-  const std::string image = absolutePath(options.image);
-  ProgressView view(isatty(STDOUT_FILENO) && !options.events);
+  // The cheap checks, each before anything is read through or asked.
+  const ImageFacts image = checkImage(options.image, user.uid);
+  const std::vector<TargetDisk> drives = checkDrives(options.drives, image);
+  const std::optional<std::string> digest = expectedDigest(options.sha256, options.image);
+  ensureAdminRights();
+  confirmErasure(drives, options.yes);
 
   WriteRequest request;
   request.version = 1;
-  request.source = image;
-  request.inspection = inspectImage(image, user.uid, [&](const char* stage, int64_t done, int64_t total) {
-    if (!options.events) view.show(stage, done, total);
-  });
-  request.target = findDrive(options.drive, image);
+  request.source = image.path;
   request.uid = user.uid;
-  request.nonce = randomUuid();
+  request.inspection = measure(image, options.image, user.uid, !options.events);
+  checkDigest(digest, request.inspection, options.image);
 
-  ChannelDirectory channel(user.uid, user.gid);
-  const UniqueFd listener = channel.listen();
-  request.socket = channel.socketPath();
-  const pid_t writer = launchWriter(options.writer, encodeBase64(nlohmann::json(request).dump()));
-
-  std::optional<WriteEvent> closing;
-  {
-    const UniqueFd connection = acceptWriter(listener.get(), writer);
-    closing = followEvents(connection.get(), request.nonce, view, clock, options.events);
-  }  // closing the channel tells a writer still at work to stop
+  std::vector<std::string> names;
+  std::vector<std::unique_ptr<DriveSession>> sessions;
+  for (const TargetDisk& drive : drives) {
+    request.target = drive;
+    names.push_back(drive.bsd);
+    sessions.push_back(std::make_unique<DriveSession>(request, user, options.writer));
+  }
+  ProgressView view(isatty(STDOUT_FILENO) && !options.events, names);
+  view.plan(request.inspection.expanded);
+  follow(sessions, view, options.events);
   view.finish();
-  bool ended = false;
-  const int writerExit = writerStatus(writer, true, &ended);
-  return report(closing, writerExit, clock.summary(request.inspection.expanded, request.target));
+  ExitCode worst = ExitCode::ok;
+  for (auto& session : sessions) {
+    const int writerExit = session->end();
+    const ExitCode code = report(*session, writerExit, sessions.size() > 1);
+    if (worst == ExitCode::ok || code == ExitCode::interrupted) worst = code;
+  }
+  return static_cast<int>(worst);
 }
