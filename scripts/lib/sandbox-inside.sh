@@ -130,6 +130,10 @@ make_sysfs() {
     "$repo/scripts/lib/fake-sysfs" "${second[*]}" "$device" "$volumes" >"$root/sandbox/refresh-sysfs"
   chmod 0755 "$root/sandbox/refresh-sysfs"
   device_node "$root/dev/sdz" "$device"
+  # The stick's partition node, as a user may name it; it is the volume's.
+  local major minor
+  IFS=: read -r major minor < <(mountpoint -d "$root/Volumes/DRIVE")
+  mknod -m 0660 "$root/dev/sdz1" b "$major" "$minor"
 }
 
 # The misbehaving stand-in (tests/fake_diskutil), for a test to mount over

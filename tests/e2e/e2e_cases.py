@@ -445,7 +445,7 @@ def case_imager(build):
           "imager write, failing: %r" % run.stderr)
     busy.close()
     edit_state(lambda s: s.setdefault("faults", {}).update(
-        {"unmountDisk " + DRIVE: {"exit": 1, "stderr": ""}}))
+        {UNMOUNT: {"exit": 1, "stderr": ""}}))
     run = imager("write", "--yes", "--user", USER, source, DRIVE)
     check(run.stderr.endswith("Failed: The disk utility failed without giving a reason: reconnect "
                               "the drive and try again.\n"), "an empty reason: %r" % run.stderr)
@@ -453,7 +453,7 @@ def case_imager(build):
 
     # By the kernel's name for it, as a Linux user knows the drive.
     run = imager("write", "--yes", "--user", USER, source, "sdz")
-    check(run.returncode == 0 and run.stderr == "/dev/sdz is %s.\n" % DRIVE,
+    check(run.returncode == 0 and run.stderr.startswith("/dev/sdz is %s.\n" % DRIVE),
           "imager write: %s %s" % (run.stdout[-500:], run.stderr))
     check(all(c == "\n" or " " <= c < "\x7f" for c in run.stdout), "control characters")
     *progress, summary = run.stdout.splitlines()
@@ -555,7 +555,8 @@ def refusal_rows():
         (yes + [image, "disk9"], 4, "There is no drive disk9." + see, False),
         (yes + [image, DRIVE + "s1"], 4, "%ss1 is a partition of %s: name the whole drive, %s." % (DRIVE, DRIVE, DRIVE), False),
         (yes + [image, "sdz9"], 4, "sdz9 is not a drive's name: name it as `imager list` shows it, e.g. disk4.", False),
-        (yes + [image, "disk0"], 4, "disk0 is an internal disk, which is never written." + see, False),
+        (yes + [image, "/dev/sdz1"], 4, "/dev/sdz1 is a partition of %s: name the whole drive, %s." % (DRIVE, DRIVE), False),
+        (yes + [image, "disk1"], 4, "disk1 is an internal disk, which is never written." + see, False),
         (yes + [on_drive, DRIVE], 4, DRIVE + " holds the image itself: copy the image to another disk first, or choose another drive.", False),
         (yes + [large, DRIVE], 4, "The image (%.1f MB) is larger than %s (%.1f MB): choose a larger drive." % ((drive_size() + 512) / 1e6, DRIVE, drive_size() / 1e6), False),
         (yes + [image, DRIVE, "/dev/r" + DRIVE], 2, DRIVE + " is named more than once: name each drive once.", False),
