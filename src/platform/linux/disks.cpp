@@ -57,6 +57,13 @@ std::optional<std::string> volumeOf(const std::string& path) {
   return mountPointHolding(readMountInfo(), resolved, mountID, device);
 }
 
+std::optional<std::string> volumeOfOpenFile(int fd) {
+  struct statx status{};
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) != 0) throwSystemError();
+  if (!(status.stx_mask & STATX_MNT_ID)) throwSystemError(ENOTSUP);
+  return mountPointHolding(readMountInfo(), "", status.stx_mnt_id, "");
+}
+
 namespace {
 
 std::optional<uint64_t> sequenceFromSysfs(dev_t device) {
