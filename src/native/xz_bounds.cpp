@@ -52,7 +52,8 @@ bool Integer(const uint8_t* data, std::size_t size, std::size_t* at, uint64_t* v
 
 bool HasMagic(int fd, uint64_t offset) {
   uint8_t magic[sizeof kHeaderMagic];
-  return ReadAt(fd, offset, magic, sizeof magic) && std::memcmp(magic, kHeaderMagic, sizeof magic) == 0;
+  return ReadAt(fd, offset, magic, sizeof magic) &&
+         std::memcmp(magic, kHeaderMagic, sizeof magic) == 0;
 }
 
 bool Fail(std::string* error, const char* text) {

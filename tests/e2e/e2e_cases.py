@@ -698,8 +698,8 @@ ROWS = {
     "utility.floods": Row("error", TIMED_OUT, state=fault(LISTING, "flood")),
     "inherited-signals": Row("complete", setup=careless_parent),
     # A starter's environment, timers and working directory change nothing.
-    "inherited-environment": Row("complete", prepare=plant_provider, setup=lambda: os.environ.update(
-        OPENSSL_CONF=os.path.join(HOME, OPENSSL_CONF))),
+    "inherited-environment": Row("complete", prepare=plant_provider, setup=lambda:
+                                 os.environ.update(OPENSSL_CONF=os.path.join(HOME, OPENSSL_CONF))),
     "inherited-timers": Row("complete", setup=armed_timers),
     "working-directory-on-drive": Row("complete", setup=lambda: os.chdir("/Volumes/DRIVE")),
     "utility.lists-129-disks": Row("error", "Invalid external drive inventory.", state=lambda s: s.update(

@@ -11,7 +11,8 @@ extern char** environ;
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& argv, bool ownGroup, char* const* environment = environ) {
+pid_t spawn(const std::vector<std::string>& argv, bool ownGroup,
+            char* const* environment = environ) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
