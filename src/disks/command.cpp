@@ -1,5 +1,6 @@
 #include "disks/command.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -55,6 +56,9 @@ void check(int err) {
 pid_t spawn(const std::string& executable, const std::vector<std::string>& arguments, int out,
             int err) {
   SpawnSettings settings;
+  // Whatever the writer was given as its own input is not the utility's to read.
+  check(posix_spawn_file_actions_addopen(&settings.actions_, STDIN_FILENO, "/dev/null", O_RDONLY,
+                                         0));
   check(posix_spawn_file_actions_adddup2(&settings.actions_, out, STDOUT_FILENO));
   check(posix_spawn_file_actions_adddup2(&settings.actions_, err, STDERR_FILENO));
   // A mask or an ignored signal of ours must not keep the child from being

@@ -44,11 +44,11 @@ std::string currentUserHome() {
 namespace DiskInventory {
 
 std::vector<TargetDisk> list(const std::vector<std::string>& extraProtectedPaths,
-                             const std::string& utility) {
+                             int protectedFile, const std::string& utility) {
   std::vector<std::string> paths = Platform::protectedSystemPaths();
   paths.push_back(currentUserHome());
   paths.insert(paths.end(), extraProtectedPaths.begin(), extraProtectedPaths.end());
-  const std::set<std::string> protectedSet = protectedDisks(paths, utility);
+  const std::set<std::string> protectedSet = protectedDisks(paths, protectedFile, utility);
 
   std::vector<TargetDisk> targets;
   for (const std::string& identifier : externalWholeDisks(utility)) {

@@ -21,15 +21,16 @@ inline constexpr int64_t kDiskQueryBytes = 2097152;
 namespace DiskInventory {
 
 // The external, physical, writable whole disks on an accepted bus that hold
-// none of the system's volumes, the current user's home, or
-// `extraProtectedPaths`, in the utility's order. Throws "Invalid system
+// none of the system's volumes, the current user's home,
+// `extraProtectedPaths` or the file open on `protectedFile` (-1: none), in
+// the utility's order. Throws "Invalid system
 // information.", "Invalid external drive inventory." (more than 128 whole
 // disks among them), "Invalid device identifier." and every error of
 // protectedDisks, info and Command::run; never returns a partial list.
 // Disk information and protection: disks/protected_disks.h; the test of one
 // disk: disks/candidate.h.
 std::vector<TargetDisk> list(const std::vector<std::string>& extraProtectedPaths,
-                             const std::string& utility = Platform::diskUtility());
+                             int protectedFile = -1, const std::string& utility = Platform::diskUtility());
 
 // Opens the raw device of `target` exclusively and proves it is that disk:
 // same node, same capacity, same registry identity. The returned descriptor

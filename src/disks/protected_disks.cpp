@@ -52,17 +52,18 @@ std::set<std::string> physicalStores(const DiskInfo& volume, const DiskLookup& l
   return hasPhysicalStores(stores) ? apfsParents(stores, lookup) : plainWholeDisk(volume, lookup);
 }
 
-std::set<std::string> protectedDisks(const std::vector<std::string>& paths,
+std::set<std::string> protectedDisks(const std::vector<std::string>& paths, int file,
                                      const std::string& utility) {
   const DiskLookup lookup = [&utility](const std::string& identifier) {
     return info(identifier, utility);
   };
   std::set<std::string> disks;
-  for (const std::string& path : paths) {
-    const auto volume = Platform::volumeOf(path);
+  const auto protect = [&](const std::optional<std::string>& volume) {
     if (!volume) fail("Cannot resolve the protected volume.");
     disks.merge(physicalStores(lookup(*volume), lookup));
-  }
+  };
+  for (const std::string& path : paths) protect(Platform::volumeOf(path));
+  if (file != -1) protect(Platform::volumeOfOpenFile(file));
   if (disks.empty()) fail("System disk protection is unavailable.");
   return disks;
 }

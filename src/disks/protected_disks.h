@@ -25,11 +25,14 @@ DiskInfo info(const std::string& identifier, const std::string& utility = Platfo
 // throws.
 std::set<std::string> physicalStores(const DiskInfo& volume, const DiskLookup& lookup);
 
-// The union of the whole disks behind the volumes of `paths`. Throws the
-// platform's error for a path that cannot be resolved, "Cannot resolve the
-// protected volume." for one on no volume, "System disk protection is
-// unavailable." for an empty result, and what the steps above throw.
-std::set<std::string> protectedDisks(const std::vector<std::string>& paths,
+// The union of the whole disks behind the volumes of `paths` and, unless
+// `file` is -1, of the volume of the file open on that descriptor (taken from
+// the descriptor, so what its path names by now does not matter). Throws the
+// platform's error for a path or file that cannot be resolved, "Cannot
+// resolve the protected volume." for one on no volume, "System disk
+// protection is unavailable." for an empty result, and what the steps above
+// throw.
+std::set<std::string> protectedDisks(const std::vector<std::string>& paths, int file = -1,
                                      const std::string& utility = Platform::diskUtility());
 
 }  // namespace DiskInventory

@@ -3,6 +3,10 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <string_view>
+
+#include "native/xz_bounds.h"
+
 namespace orvane::imager {
 
 namespace {
@@ -13,6 +17,19 @@ constexpr std::size_t kBlockBytes = 1048576;
 void Set(std::string* error, const char* message) {
   if (error) *error = message;
 }
+
+// Stored and deflated entries take a bounded amount of memory to expand;
+// other methods (LZMA with a dictionary of gigabytes) may not. libarchive
+// names the method of the entry it just read only in the format name it sets
+// for it, such as "ZIP 2.0 (deflation)".
+bool IsStoredOrDeflated(struct archive* archive) {
+  if ((archive_format(archive) & ARCHIVE_FORMAT_BASE_MASK) != ARCHIVE_FORMAT_ZIP) return true;
+  const char* name = archive_format_name(archive);
+  const std::string_view method = name ? name : "";
+  return method.ends_with("(uncompressed)") || method.ends_with("(deflation)");
+}
+
+constexpr const char* kMethodRefused = "The zip image's entries must be stored or deflated.";
 
 }  // namespace
 
@@ -62,6 +79,10 @@ bool ArchiveImageReader::MoveToPayloadEntry(std::optional<uint64_t> expected, st
       Fail("Could not read the image archive header.", error);
       return false;
     }
+    if (!IsStoredOrDeflated(archive_)) {
+      Set(error, kMethodRefused);
+      return false;
+    }
     if (archive_entry_filetype(entry) != AE_IFREG) {
       archive_read_data_skip(archive_);
       continue;
@@ -102,7 +123,7 @@ bool ArchiveImageReader::OpenDescriptor(int fd, std::optional<uint64_t> expected
     Set(error, "Could not allocate the image reader.");
     return false;
   }
-  if (!EnableImageSupport(error)) return false;
+  if (!EnableImageSupport(error) || !XzWithinBounds(fd, error)) return false;
   if (archive_read_open_fd(archive_, fd, kBlockBytes) != ARCHIVE_OK) {
     Fail("Could not open the image descriptor.", error);
     return false;
@@ -134,6 +155,10 @@ bool ArchiveImageReader::Finish(std::string* error) {
     if (result == ARCHIVE_EOF) return true;
     if (result != ARCHIVE_OK) {
       Fail("Could not finish reading the image archive.", error);
+      return false;
+    }
+    if (!IsStoredOrDeflated(archive_)) {
+      Set(error, kMethodRefused);
       return false;
     }
     if (archive_entry_filetype(entry) == AE_IFREG) {

@@ -12,7 +12,10 @@ namespace orvane::imager {
 // Yields the payload of a raw, gzip, xz or zip image as one plain byte
 // stream: the image itself, or the first regular file of a zip archive.
 // Anything the zip format does not recognise is delivered byte for byte (after
-// gzip or xz decompression when it is compressed that way).
+// gzip or xz decompression when it is compressed that way). What expanding
+// may cost is bounded before anything is decoded: zip entries must be stored
+// or deflated, and an xz image read from a descriptor must stay within
+// XzWithinBounds.
 //
 // The reader owns its libarchive handle, never the descriptor or file it
 // reads. Every operation that fails replaces `*error` (when not null) with one

@@ -34,7 +34,9 @@ void ori_archive_close(void* handle);
 // ---- Channel sockets ----
 
 // A stream socket connected to the Unix socket at `path`, or -1. Paths of
-// more than 103 bytes fail without creating a socket.
+// more than 103 bytes fail without creating a socket. The listener must have
+// bound exactly `path`: one bound under another name is left at once, before
+// anything is sent.
 int ori_unix_connect(const char* path);
 
 // A stream socket bound to `path` and listening with a backlog of 1, or -1.

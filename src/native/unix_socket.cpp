@@ -3,7 +3,10 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <string_view>
 
 #include "native/ori.h"
 #include "platform/platform.h"
@@ -14,6 +17,20 @@ namespace {
 // The longest path that fits the smallest address record we support (104
 // bytes on macOS) with its NUL.
 constexpr size_t kMaximumPathBytes = 103;
+
+// The address the listener at the other end of `fd` bound is exactly `path`.
+// A listener bound under another name and moved, or linked, to `path` is not
+// the one the request names, even in a directory of the right user.
+bool PeerIsNamed(int fd, const char* path) {
+  sockaddr_un address{};
+  socklen_t length = sizeof address;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      length <= offsetof(sockaddr_un, sun_path) || address.sun_family != AF_UNIX)
+    return false;
+  const std::size_t room =
+      std::min<std::size_t>(length - offsetof(sockaddr_un, sun_path), sizeof address.sun_path);
+  return std::string_view(address.sun_path, strnlen(address.sun_path, room)) == path;
+}
 
 int UnixSocket(const char* path, bool listen) {
   // An empty path would name an abstract socket on Linux, outside any
@@ -31,7 +48,9 @@ int UnixSocket(const char* path, bool listen) {
       return fd.release();
     return -1;
   }
-  return Platform::connectWithoutLinks(fd.get(), path) ? fd.release() : -1;
+  return Platform::connectWithoutLinks(fd.get(), path) && PeerIsNamed(fd.get(), path)
+             ? fd.release()
+             : -1;
 }
 
 }  // namespace

@@ -104,6 +104,9 @@ socklen_t unixAddress(const char* path, sockaddr_un& address);
 // symbolic link anywhere on the way: every directory on the path must be a
 // real directory and the last component a real socket. The socket is left
 // blocking. False when it cannot connect at once; errno is then not kept.
+// Where the system has no other way to connect relative to a checked
+// directory, the working directory is moved there for the connect and left
+// at "/": call it only while the process has one thread.
 bool connectWithoutLinks(int fd, const char* path);
 
 // Flags for every send on the channel.
@@ -125,14 +128,19 @@ enum class CheckedOpen { opened, cannotOpen, refused };
 // Opens `path` for reading (close-on-exec, never as a controlling terminal,
 // reads blocking) only once `accept` has approved the status of what it
 // names, taken without opening it: a device or FIFO that `accept` turns down
-// is never opened. A final symbolic link, or a path that cannot be reached or
-// opened, is cannotOpen; a status `accept` turns down, or an opened file that
+// is never opened. A symbolic link anywhere on the path, or a path that
+// cannot be reached or opened, is cannotOpen; a status `accept` turns down, or an opened file that
 // is not the approved one (device and inode), is refused.
 CheckedOpen openCheckedForReading(const std::string& path,
                                   const std::function<bool(const struct stat&)>& accept,
                                   UniqueFd& fd);
 
 // ---- Process --------------------------------------------------------------
+
+// Empties the environment and sets up the system libraries the writer uses
+// without their reading any configuration: nothing the starter names is
+// loaded into the process. Call it first thing in main. Never fails.
+void startWithoutEnvironment();
 
 // Bounds the memory the process may take, so that a decoder asking for
 // gigabytes fails instead of growing the process; ordinary images stay well
@@ -180,6 +188,11 @@ std::vector<std::string> protectedSystemPaths();
 // that name is attached. The caller has checked the name's form. Never
 // throws.
 std::optional<std::string> rawDevicePath(const std::string& bsd);
+
+// The mount point of the volume that holds the file open on `fd`, taken
+// from the descriptor itself; nothing when no mounted volume holds it.
+// Throws when the system cannot tell.
+std::optional<std::string> volumeOfOpenFile(int fd);
 
 // An identifier of the attached device behind the whole disk `bsd` that
 // changes whenever another device appears under that name; nothing when there

@@ -27,8 +27,10 @@ std::string homeOf(uint32_t uid) {
   return *home;
 }
 
-void requireListed(const TargetDisk& target, const std::vector<std::string>& protectedPaths) {
-  for (const TargetDisk& disk : DiskInventory::list(protectedPaths))
+// The image's volume comes from its open descriptor: its path may lead
+// elsewhere by now.
+void requireListed(const TargetDisk& target, const std::string& home, const SourceFile& source) {
+  for (const TargetDisk& disk : DiskInventory::list({home}, source.fd()))
     if (disk == target) return;
   throw ImagerError::message(
       "The selected drive changed, is protected or was disconnected. Select it again.");
@@ -64,10 +66,10 @@ uint32_t blockSizeFor(int device, int64_t expanded) {
 namespace WriterMain {
 
 void perform(const WriteRequest& request, Cancellation& cancellation, const Progress& progress) {
-  const std::vector<std::string> protectedPaths{request.source, homeOf(request.uid)};
-  requireListed(request.target, protectedPaths);
-
+  const std::string home = homeOf(request.uid);
   const SourceFile source(request.source, request.uid, false);
+  requireListed(request.target, home, source);
+
   const int64_t size = source.size();
   const std::string digest = ImageIO::hashFile(source, cancellation, [&](int64_t hashed) {
     progress({"checking", hashed, size, std::nullopt});
@@ -80,11 +82,11 @@ void perform(const WriteRequest& request, Cancellation& cancellation, const Prog
   cancellation.check();
   Command::run(Platform::diskUtility(), {"unmountDisk", "/dev/" + request.target.bsd}, kUnmountTimeout,
                kDiskQueryBytes);
-  requireListed(request.target, protectedPaths);
+  requireListed(request.target, home, source);
 
   const FlushedDevice device(DiskInventory::openFinal(request.target));
   const uint32_t blockSize = blockSizeFor(device.get(), request.inspection.expanded);
-  requireListed(request.target, protectedPaths);
+  requireListed(request.target, home, source);
 
   ImageIO::writeAndVerify(source, device.get(), request.inspection, blockSize, cancellation,
                           progress);

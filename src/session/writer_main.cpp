@@ -1,7 +1,6 @@
 #include "session/writer_main.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,26 +12,11 @@
 #include "records/imager_error.h"
 #include "session/final_report.h"
 #include "session/heartbeat.h"
+#include "session/inherited_state.h"
 #include "session/intake.h"
 #include "support/standard_descriptors.h"
 
 namespace {
-
-// Whoever started the writer may have left signals ignored or blocked: an
-// ignored SIGCHLD lets the kernel reap the disk utility before it can be
-// waited for, and the children inherit both. Handlers never survive exec, so
-// setting back what came in ignored restores every default.
-void resetSignals() {
-  for (int signal = 1; signal < NSIG; ++signal) {
-    struct sigaction action{};
-    if (signal == SIGKILL || signal == SIGSTOP || sigaction(signal, nullptr, &action) != 0)
-      continue;
-    if (action.sa_handler == SIG_IGN) (void)::signal(signal, SIG_DFL);
-  }
-  sigset_t none;
-  sigemptyset(&none);
-  (void)sigprocmask(SIG_SETMASK, &none, nullptr);
-}
 
 UniqueFd connectChannel(const WriteRequest& request) {
   UniqueFd channel(ori_unix_connect(request.socket.c_str()));
@@ -80,7 +64,7 @@ void proveOwner(int fd, uint32_t uid) {
 namespace WriterMain {
 
 void main(int argc, char** argv) {
-  resetSignals();
+  InheritedState::reset();
   Platform::boundMemory();
   reserveStandardDescriptors();
   const auto cancellation = std::make_shared<Cancellation>();

@@ -104,7 +104,7 @@ TEST(PhysicalStores, YieldsTheWholeDisksBehindAVolume) {
 
 TEST(ProtectedDisks, NoPathsProtectNothingAndAreRefused) {
   try {
-    DiskInventory::protectedDisks({}, "/nonexistent/diskutil");
+    DiskInventory::protectedDisks({}, -1, "/nonexistent/diskutil");
     ADD_FAILURE() << "accepted";
   } catch (const ImagerError& error) {
     EXPECT_STREQ(error.what(), "System disk protection is unavailable.");

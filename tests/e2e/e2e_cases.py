@@ -16,8 +16,10 @@ import base64
 import contextlib
 import ctypes
 import fcntl
+import functools
 import gzip
 import hashlib
+import io
 import json
 import lzma
 import os
@@ -45,6 +47,7 @@ CHANGED = "The selected drive changed, is protected or was disconnected. Select 
 TIMED_OUT = "System query timed out or returned too much data."
 CLOSING = ("complete", "error", "cancelled")
 TRACE = True  # hold the writer at its exit to see its descriptors
+BUILD = ""  # where the programs were built
 
 
 class CaseFailed(Exception):
@@ -80,7 +83,7 @@ def pack(raw, form, directory=None):
     elif form == "xz":
         data = lzma.compress(raw, preset=1)
     else:
-        with contextlib.closing(__import__("io").BytesIO()) as buffer:
+        with contextlib.closing(io.BytesIO()) as buffer:
             with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
                 archive.writestr("os/", b"")  # a directory entry before the image
                 archive.writestr("os/disk.img", raw)
@@ -254,12 +257,12 @@ class Imager:
     """Listens as the session user, starts the writer with a request and
     follows its events, pinging every two seconds unless told not to."""
 
-    def __init__(self, build, listener_uid=UID):
+    def __init__(self, build, listener_uid=UID, name="s"):
         self.build = build
         self.directory = "/private/tmp/ori-" + str(uuid.uuid4())
         os.mkdir(self.directory, 0o700)
         os.chown(self.directory, listener_uid, listener_uid)
-        self.path = self.directory + "/s"
+        self.path = self.directory + "/" + name
         self.server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         # The writer sees the credentials the listener had when it listened.
         os.setegid(listener_uid)
@@ -688,24 +691,76 @@ def careless_parent():
     signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
 
 
-def case_xz_bomb(build):
+def armed_timers():
+    """Interval timers that outlive the exec, each repeating: any of them
+    left armed ends the writer with its signal."""
+    for timer in (signal.ITIMER_REAL, signal.ITIMER_VIRTUAL, signal.ITIMER_PROF):
+        signal.setitimer(timer, 0.2, 0.05)
+
+
+OPENSSL_CONF = "openssl.cnf"
+
+
+def plant_provider(_source):
+    """A configuration of the user's that has libcrypto load a library of
+    the user's as a provider; the library's constructor leaves a mark. What
+    it returns checks, after the session, that no mark was left."""
+    library = os.path.join(HOME, "provider.so")
+    subprocess.run(["install", "-o", USER, "-m", "0755",
+                    os.path.join(BUILD, "constructor_mark.so"), library], check=True)
+    config = os.path.join(HOME, OPENSSL_CONF)
+    with open(config, "w") as f:
+        f.write("openssl_conf = init\n[init]\nproviders = providers\n[providers]\n"
+                "mark = mark\n[mark]\nmodule = %s\nactivate = 1\n" % library)
+    os.chown(config, UID, UID)
+    return lambda: check(not os.path.exists(library + ".loaded"),
+                         "the writer loaded the user's library")
+
+
+def xz_bomb():
     """Zeros packed with a small dictionary under a header that asks for
-    1.5 GiB: the decoder fails to allocate in the inspection pass, the drive
-    stays untouched and the writer never grows anywhere near that."""
+    1.5 GiB."""
     packer, zeros = lzma.LZMACompressor(preset=0), bytes(16 * MiB)
     packed = bytearray(b"".join(packer.compress(zeros) for _ in range(32)) + packer.flush())
     end = 12 + (packed[12] + 1) * 4 - 4  # the block header and its CRC32
     check(packed[13:16] == b"\x00\x21\x01", "unexpected block header %r" % packed[12:end])
     packed[16] = 37  # dictionary (2 | 37 % 2) << (37 // 2 + 11) bytes
     packed[end:end + 4] = zlib.crc32(packed[12:end]).to_bytes(4, "little")
-    source = os.path.join(HOME, "image.img.xz")
+    return "image.img.xz", packed
+
+
+def zip_lzma_bomb():
+    """A zip whose entry is packed with LZMA under properties that ask for a
+    3 GiB dictionary."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_LZMA) as archive:
+        archive.writestr("disk.img", bytes(16 * MiB))
+    packed = bytearray(buffer.getvalue())
+    # The local header, its name and extra field, then the LZMA version and
+    # properties' size, a byte of lc/lp/pb and the dictionary's size.
+    at = 30 + int.from_bytes(packed[26:28], "little") + int.from_bytes(packed[28:30], "little") + 5
+    packed[at:at + 4] = (3 << 30).to_bytes(4, "little")
+    return "image.zip", packed
+
+
+BOMBS = {"xz-bomb": (xz_bomb, "The xz image needs a dictionary larger than 64 MiB."),
+         "zip-lzma-bomb": (zip_lzma_bomb, "The zip image's entries must be stored or deflated.")}
+
+
+def case_bomb(build, name):
+    """An image that would make its decoder ask for gigabytes is refused in
+    the inspection pass, before that is decoded: the drive stays untouched
+    and the writer never grows anywhere near that."""
+    make, message = BOMBS[name]
+    file_name, packed = make()
+    source = os.path.join(HOME, file_name)
     with open(source, "wb") as f:
         f.write(packed)
     os.chown(source, UID, UID)
     fill_drive()
     imager = Imager(build)
     session = imager.run(imager.request(source, inspection(source, bytes(MiB))))
-    session.expect_ending("error", "Lzma library error: Cannot allocate memory")
+    session.expect_ending("error", message)
     check([e["stage"] for e in session.events if e["stage"] not in ("checking", "inspecting")]
           == ["connected", "error"], "stages: " + session.describe())
     check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
@@ -717,7 +772,8 @@ def case_xz_bomb(build):
 def case_linked_channel(build):
     """The request names, in a directory of the user's, a link to a socket
     only root could reach, or a link to the directory that holds it: the
-    writer ends with status 1 and that listener sees no connection at all."""
+    writer ends with status 1 and that listener sees no connection at all.
+    A listener whose address is not the request's path receives no byte."""
     hidden = tempfile.mkdtemp(dir="/private/tmp")
     raw = raw_image(MiB)
     source = pack(raw, "raw")
@@ -743,6 +799,20 @@ def case_linked_channel(build):
             with contextlib.suppress(BlockingIOError):
                 listener.accept()
                 raise CaseFailed("the writer connected through a linked " + linked)
+    # The user's own listener, bound under another name and renamed to the
+    # request's: the writer may connect, but sends nothing.
+    renamed = Imager(build, name="t")
+    os.rename(renamed.path, renamed.directory + "/s")
+    request = renamed.request(source, inspection(source, raw), socket=renamed.directory + "/s")
+    writer = Writer(build, base64.b64encode(json.dumps(request).encode()).decode(), TRACE)
+    out, err = writer.wait(60)
+    check(writer.status == 1 and out == err == b"", "a renamed listener: status %s" % writer.status)
+    writer.check_descriptors()
+    renamed.server.setblocking(False)
+    with contextlib.suppress(BlockingIOError):
+        connection, _ = renamed.server.accept()
+        with connection:
+            check(connection.recv(4096) == b"", "the writer sent to a renamed listener")
     expect_nothing_left()
 
 
@@ -771,9 +841,11 @@ class Row:
     event (stage None: it cannot be delivered). `form` packs the image of
     `size()` bytes, in `directory` (the user's home by default); `state`
     changes the stand-in disk utility, `prepare` acts on the source after the
-    request is made, `held` keeps the drive open exclusively meanwhile, `uid`
-    is the request's user and `listener` the channel's (`uid` by default);
-    `session` holds Imager.run's options. `reached` names the pass a fault drive cuts short."""
+    request is made (what it returns, if anything, is called after the
+    session), `held` keeps the drive open exclusively meanwhile, `uid` is the
+    request's user and `listener` the channel's (`uid` by default); `session`
+    holds Imager.run's options. `reached` names the pass a fault drive cuts
+    short."""
 
     def __init__(self, stage, message=None, form="raw", size=lambda: IMAGE_BYTES,
                  directory=None, state=None, prepare=None, held=False, uid=UID, listener=None,
@@ -809,6 +881,11 @@ ROWS = {
     "utility.hangs": Row("error", TIMED_OUT, state=fault(LISTING, "ignore-term")),
     "utility.floods": Row("error", TIMED_OUT, state=fault(LISTING, "flood")),
     "inherited-signals": Row("complete", setup=careless_parent),
+    # A starter's environment, timers and working directory change nothing.
+    "inherited-environment": Row("complete", prepare=plant_provider, setup=lambda:
+                                 os.environ.update(OPENSSL_CONF=os.path.join(HOME, OPENSSL_CONF))),
+    "inherited-timers": Row("complete", setup=armed_timers),
+    "working-directory-on-drive": Row("complete", setup=lambda: os.chdir("/Volumes/DRIVE")),
     "utility.lists-129-disks": Row("error", "Invalid external drive inventory.", state=fault(
         LISTING, {"print": {"WholeDisks": [DRIVE] + ["disk%d" % n for n in range(100, 228)]}})),
     # An Imager that closes the channel and stops listening once the writing
@@ -845,8 +922,7 @@ def run_row(build, row):
         fill_drive()
     imager = Imager(build, row.uid if row.listener is None else row.listener)
     request = imager.request(source, inspected, uid=row.uid)
-    if row.prepare:
-        row.prepare(source)
+    after = row.prepare(source) if row.prepare else None
     held = os.open(DEVICE, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC) if row.held else None
     try:
         session = imager.run(request, **row.session)
@@ -858,6 +934,8 @@ def run_row(build, row):
             {"stage": row.stage, "completed": 0, "total": 0, "message": row.message}],
             "a foreign listener: " + session.describe())
     else:
+        if after:
+            after()
         session.expect_ending(row.stage, row.message)
     if row.stage == "complete":
         check(not os.path.ismount("/Volumes/DRIVE"), "the drive's volume is still mounted")
@@ -909,9 +987,9 @@ def case_mounted_elsewhere(build):
 
 
 CASES = {"imager": case_imager, "mounted-elsewhere": case_mounted_elsewhere,
-         "linked-channel": case_linked_channel, "xz-bomb": case_xz_bomb,
-         "image-formats": case_image_formats, "refusals": case_refusals,
-         "interrupts": case_interrupts, "two-drives": case_two_drives}
+         "linked-channel": case_linked_channel, "image-formats": case_image_formats,
+         "refusals": case_refusals, "interrupts": case_interrupts, "two-drives": case_two_drives,
+         **{name: functools.partial(case_bomb, name=name) for name in BOMBS}}
 
 
 def main():
@@ -921,9 +999,9 @@ def main():
                         help="do not hold the writer at its exit to see its descriptors")
     parser.add_argument("case", choices=sorted(CASES) + sorted(ROWS))
     options = parser.parse_args()
-    global TRACE
+    global TRACE, BUILD
     TRACE = not options.untraced
-    build = os.path.abspath(options.build)
+    build = BUILD = os.path.abspath(options.build)
     try:
         if options.case in CASES:
             CASES[options.case](build)

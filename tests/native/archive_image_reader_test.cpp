@@ -98,6 +98,29 @@ TEST_F(ArchiveTest, YieldsTheOneRegularFileOfAZipOrTheBytesOfOtherArchives) {
     EXPECT_EQ(readAll(dir / name), sha256Of(readFile(dir / name)) + " untouched") << name;
 }
 
+// What expanding may take is read before anything is decoded: blocks in
+// streams in a row, zero padding between, are all read, but one block of a
+// later stream that asks for more than 64 MiB of dictionary refuses the
+// image (its header's checksum is not even looked at), and so does a zip
+// entry packed other than stored or deflated.
+TEST_F(ArchiveTest, RefusesWhatWouldTakeUnboundedMemoryToExpand) {
+  shell("cd '" + dir.path() + "' && xz -T1 --block-size=1MiB -c '" + raw() + "' > one.xz && " +
+        "(cat one.xz; printf '\\0\\0\\0\\0'; cat one.xz) > two.xz && " +
+        "zip -q -X -Z bzip2 bzip2.zip image.img");
+  EXPECT_EQ(readAll(dir / "two.xz"), sha256Of(image() + image()) + " untouched");
+  std::string two = readFile(dir / "two.xz");
+  const std::size_t header = readFile(dir / "one.xz").size() + 4 + 12;
+  const std::size_t lzma2 = two.find("\x21\x01", header);
+  ASSERT_LT(lzma2, header + (static_cast<uint8_t>(two[header]) + 1) * 4);
+  const std::string tooLarge = "The xz image needs a dictionary larger than 64 MiB.";
+  for (const char bits : {28, 29}) {  // 64 MiB, which the checksum then fails, and 96 MiB
+    two[lzma2 + 2] = bits;
+    writeFile(dir / "big.xz", two);
+    EXPECT_EQ(readAll(dir / "big.xz") == tooLarge, bits == 29) << int{bits};
+  }
+  EXPECT_EQ(readAll(dir / "bzip2.zip"), "The zip image's entries must be stored or deflated.");
+}
+
 // snprintf's rule: at most size - 1 bytes and a NUL, nothing for size 0.
 TEST_F(ArchiveTest, CopiesMessagesWithSnprintfRules) {
   std::filesystem::create_directories(dir / "a");

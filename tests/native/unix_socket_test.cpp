@@ -71,6 +71,11 @@ TEST(UnixSocket, RefusesWithoutLeakingADescriptor) {
   ASSERT_EQ(symlink(listening.c_str(), (dir / "link").c_str()), 0);
   ASSERT_EQ(symlink(hidden.c_str(), (dir / "linked-dir").c_str()), 0);
   const std::string link = dir / "link", throughLinkedDir = dir / "linked-dir/s";
+  // A listener that bound another name, moved to the one connected to.
+  const std::string renamed = dir / "renamed";
+  UniqueFd moved(ori_unix_listener((dir / "bound-as").c_str()));
+  ASSERT_TRUE(moved);
+  ASSERT_EQ(rename((dir / "bound-as").c_str(), renamed.c_str()), 0);
   struct Case {
     const char* name;
     int (*function)(const char*);
@@ -88,6 +93,7 @@ TEST(UnixSocket, RefusesWithoutLeakingADescriptor) {
       {"listen, empty path (an abstract name)", ori_unix_listener, ""},
       {"connect, a link to a socket", ori_unix_connect, link.c_str()},
       {"connect, a linked directory", ori_unix_connect, throughLinkedDir.c_str()},
+      {"connect, a listener bound under another name", ori_unix_connect, renamed.c_str()},
   };
   for (const Case& c : cases) {
     const int before = openDescriptorCount();

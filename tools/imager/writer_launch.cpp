@@ -11,7 +11,8 @@ extern char** environ;
 
 namespace {
 
-pid_t spawn(const std::vector<std::string>& argv, bool ownGroup) {
+pid_t spawn(const std::vector<std::string>& argv, bool ownGroup,
+            char* const* environment = environ) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -22,7 +23,7 @@ pid_t spawn(const std::vector<std::string>& argv, bool ownGroup) {
     posix_spawnattr_setpgroup(&attributes, 0);
   }
   pid_t pid = -1;
-  const int err = posix_spawnp(&pid, args[0], nullptr, &attributes, args.data(), environ);
+  const int err = posix_spawnp(&pid, args[0], nullptr, &attributes, args.data(), environment);
   posix_spawnattr_destroy(&attributes);
   if (err != 0) throw std::runtime_error("Cannot start " + argv[0] + ".");
   return pid;
@@ -31,7 +32,11 @@ pid_t spawn(const std::vector<std::string>& argv, bool ownGroup) {
 }  // namespace
 
 pid_t launchWriter(const std::string& writer, const std::string& argument) {
-  if (geteuid() == 0) return spawn({writer, argument}, true);
+  if (geteuid() == 0) {
+    // Root from here: the writer takes none of our variables.
+    char* none[] = {nullptr};
+    return spawn({writer, argument}, true, none);
+  }
   bool ended = false;
   if (writerStatus(spawn({"sudo", "-v"}, false), true, &ended) != 0)
     throw std::runtime_error("Administrator rights were not granted.");

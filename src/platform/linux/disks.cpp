@@ -57,6 +57,13 @@ std::optional<std::string> volumeOf(const std::string& path) {
   return mountPointHolding(readMountInfo(), resolved, mountID, device);
 }
 
+std::optional<std::string> volumeOfOpenFile(int fd) {
+  struct statx status{};
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) != 0) throwSystemError();
+  if (!(status.stx_mask & STATX_MNT_ID)) throwSystemError(ENOTSUP);
+  return mountPointHolding(readMountInfo(), "", status.stx_mnt_id, "");
+}
+
 // Whole disks are named by the kernel's disk sequence number, which it gives
 // every disk it attaches and every medium change and never reuses while the
 // system runs: a drive plugged in again comes back under another name.

@@ -1,7 +1,10 @@
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include "platform/platform.h"
 #include "support/system_error.h"
@@ -37,6 +40,13 @@ void inheritOnlyStandardDescriptors(posix_spawnattr_t&, posix_spawn_file_actions
   // the process inherited from whoever started it without that flag.
   const int err = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   if (err != 0) throwSystemError(err);
+}
+
+void startWithoutEnvironment() {
+  (void)clearenv();
+  // libcrypto would otherwise read a configuration file at its first use,
+  // which may load modules of its own.
+  (void)OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
 }
 
 void boundMemory() {

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 #include "platform/platform.h"
@@ -39,31 +40,48 @@ socklen_t unixAddress(const char* path, sockaddr_un& address) {
 
 namespace {
 
-// Every directory on `path` a real directory and the last component a real
-// socket. There is no descriptor to connect through here, so the check is
-// made just before the connect.
-bool reachableWithoutLinks(const std::string& path) {
+// The directory that holds the socket, opened only when no component of its
+// path is a symbolic link.
+UniqueFd openDirectoryWithoutLinks(const std::string& directory) {
+  int fd;
+  do {
+    fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW_ANY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  UniqueFd owned(fd);
   struct stat status{};
-  for (std::size_t end = path.find('/', 1); end != std::string::npos;
-       end = path.find('/', end + 1)) {
-    if (lstat(path.substr(0, end).c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-      return false;
-  }
-  return lstat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+  if (!owned || fstat(owned.get(), &status) != 0 || !S_ISDIR(status.st_mode)) return {};
+  return owned;
 }
 
-}  // namespace
-
-bool connectWithoutLinks(int fd, const char* path) {
-  if (!reachableWithoutLinks(path)) return false;
+bool connectAtOnce(int fd, const char* name) {
   sockaddr_un address;
-  const socklen_t length = unixAddress(path, address);
+  const socklen_t length = unixAddress(name, address);
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
   // No waiting: a listener that cannot take the connection at once fails it.
   // No retry after EINTR: the connect goes on in the background.
   if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) return false;
   return fcntl(fd, F_SETFL, flags) == 0;
+}
+
+}  // namespace
+
+bool connectWithoutLinks(int fd, const char* path) {
+  const std::string full(path);
+  const std::size_t slash = full.rfind('/');
+  if (slash == std::string::npos || slash + 1 == full.size()) return false;
+  const std::string name = full.substr(slash + 1);
+  const UniqueFd directory = openDirectoryWithoutLinks(slash == 0 ? "/" : full.substr(0, slash));
+  struct stat status{};
+  if (!directory || fstatat(directory.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISSOCK(status.st_mode))
+    return false;
+  // Connecting by the name within the checked directory reaches nothing
+  // through a link on the way there; there is no connectat, and the process
+  // has one thread at this point, so the working directory serves.
+  if (fchdir(directory.get()) != 0) return false;
+  const bool connected = connectAtOnce(fd, name.c_str());
+  return chdir("/") == 0 && connected;
 }
 
 // SO_NOSIGPIPE on the socket already keeps a lost peer from raising a signal.

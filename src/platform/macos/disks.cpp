@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <sys/disk.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +90,12 @@ std::optional<std::string> volumeOf(const std::string& path) {
                                         sizeof mountPoint))
     throwSystemError(ENAMETOOLONG);
   return std::string(reinterpret_cast<const char*>(mountPoint));
+}
+
+std::optional<std::string> volumeOfOpenFile(int fd) {
+  struct statfs volume{};
+  if (fstatfs(fd, &volume) != 0) throwSystemError();
+  return std::string(volume.f_mntonname);
 }
 
 const char* diskUtility() { return "/usr/sbin/diskutil"; }

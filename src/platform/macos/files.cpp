@@ -17,13 +17,17 @@ CheckedOpen openCheckedForReading(const std::string& path,
                                   const std::function<bool(const struct stat&)>& accept,
                                   UniqueFd& fd) {
   // Without a descriptor that opens nothing, the type is judged by name
-  // first, and the open cannot wait on or wake what the name may have become.
+  // first, and the open cannot wait on what the name may have become.
   struct stat named{};
   if (::lstat(path.c_str(), &named) != 0 || S_ISLNK(named.st_mode)) return CheckedOpen::cannotOpen;
   if (!accept(named)) return CheckedOpen::refused;
+  // No link anywhere on the path, so a directory swapped for a link into
+  // /dev meanwhile cannot lead the open to a device node; what was opened is
+  // then checked on the descriptor itself.
   int handle;
   do {
-    handle = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    handle = ::open(path.c_str(),
+                    O_RDONLY | O_NOFOLLOW_ANY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   } while (handle < 0 && errno == EINTR);
   UniqueFd opened(handle);
   struct stat status{};

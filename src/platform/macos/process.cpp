@@ -1,3 +1,4 @@
+#include <crt_externs.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -36,6 +37,12 @@ void inheritOnlyStandardDescriptors(posix_spawnattr_t& attributes,
                                  static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT)));
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
     check(posix_spawn_file_actions_addinherit_np(&actions, fd));
+}
+
+void startWithoutEnvironment() {
+  // Core Foundation and the C library read variables through this pointer.
+  static char* none[] = {nullptr};
+  *_NSGetEnviron() = none;
 }
 
 // macOS does not enforce resource limits on a process's data or address
