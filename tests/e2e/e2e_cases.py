@@ -441,12 +441,12 @@ def case_imager(build):
     check(run.returncode == 1 and run.stderr.splitlines()[1:] ==
           ["The writer needs administrator rights: run imager write with sudo."],
           "imager write as the user: %r" % run.stderr)
-    busy = open_on_drive_volume()
+    open_on_drive_volume()
     run = imager("write", "--yes", "--user", USER, source, DRIVE)
     check(run.returncode == 4 and run.stderr.endswith("Failed: System query failed: %s\n"
                                                       % UNMOUNT_FAILED),
           "imager write, failing: %r" % run.stderr)
-    busy.close()
+    HELD.pop().close()
     edit_state(lambda s: s.setdefault("faults", {}).update(
         {UNMOUNT: {"exit": 1, "stderr": ""}}))
     run = imager("write", "--yes", "--user", USER, source, DRIVE)
@@ -664,10 +664,8 @@ def replug(_source):
 
 def open_on_drive_volume(_source=None):
     """A file held open on the drive's volume: the volume cannot be unmounted
-    while the returned file stays open."""
-    busy = open("/Volumes/DRIVE/busy", "w")
-    HELD.append(busy)
-    return busy
+    while the file stays open in HELD."""
+    HELD.append(open("/Volumes/DRIVE/busy", "w"))
 
 
 HELD = []
