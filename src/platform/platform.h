@@ -44,18 +44,9 @@ void inheritOnlyStandardDescriptors(posix_spawnattr_t& attributes,
 // only: never fails.
 void adviseSequential(int fd);
 
-// ---- Text, digests, property lists and the drive's cache ------------------
+// ---- Digests, property lists and the drive's cache -----------------------
 // Served by the system's own libraries where it has them; no caller knows
 // which library that is.
-
-// Valid UTF-8 `text` in Unicode normalization form C; nothing when it cannot
-// be converted.
-std::optional<std::string> composedForm(std::string_view text);
-
-// The bytes that the first `count` user-perceived characters (extended
-// grapheme clusters) of valid UTF-8 `text` take; text.size() when it has no
-// more than `count`.
-std::size_t graphemePrefixSize(std::string_view text, std::size_t count);
 
 // Incremental SHA-256. A failure of the hash throws.
 class Sha256Hasher {
