@@ -123,6 +123,12 @@ CheckedOpen openCheckedForReading(const std::string& path,
                                   const std::function<bool(const struct stat&)>& accept,
                                   UniqueFd& fd);
 
+// True when the volume holding the open file `fd` ignores ownership, as FAT
+// and exFAT volumes do on macOS: its files show root an owner of 99 and every
+// user may read them. False where the system has no such volumes, or cannot
+// tell.
+bool ownershipIgnored(int fd);
+
 // ---- Process --------------------------------------------------------------
 
 // Bounds the memory the process may take, so that a decoder asking for
