@@ -177,7 +177,7 @@ std::optional<uint64_t> openedDiskEntryID(int fd, const std::string& bsd);
 
 // Opens the raw device node `path` for reading and writing, exclusively
 // locked, without following a final symbolic link, close-on-exec and
-// non-blocking. -1 when it cannot be opened or locked.
+// non-blocking. -1 when it cannot be opened or locked, with errno saying why.
 int openRawDevice(const std::string& path);
 
 // True for the file type of a raw device node.

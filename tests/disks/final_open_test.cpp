@@ -11,10 +11,13 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "disks/disk_inventory.h"
 #include "helpers/sandbox_drive.h"
 #include "helpers/temp_dir.h"
 #include "native/ori.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -162,6 +165,10 @@ TEST(FinalOpen, RefusesADriveLockedElsewhere) {
     const UniqueFd held(open(("/dev/r" + target.bsd).c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(flock(held.get(), LOCK_EX), 0);
     EXPECT_EQ(finalOpen(target), kLocked);
+    // The message is one for every failure; the reason stays in errno.
+    errno = 0;
+    EXPECT_EQ(Platform::openRawDevice("/dev/r" + target.bsd), -1);
+    EXPECT_EQ(errno, EWOULDBLOCK);
   }
   EXPECT_EQ(finalOpen(target).substr(0, 6), "opened");
 }
