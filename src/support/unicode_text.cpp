@@ -115,6 +115,23 @@ std::string toValidUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string utf8FromUtf16(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size() * 3);
+  for (std::size_t at = 0; at < units.size(); ++at) {
+    char32_t code = units[at];
+    const bool high = code >= 0xD800 && code <= 0xDBFF;
+    if (high && at + 1 < units.size() && units[at + 1] >= 0xDC00 && units[at + 1] <= 0xDFFF)
+      code = 0x10000 + ((code - 0xD800) << 10) + (units[++at] - 0xDC00);
+    else if (code >= 0xD800 && code <= 0xDFFF)
+      code = 0xFFFD;
+    utf8proc_uint8_t bytes[4];
+    const auto length = utf8proc_encode_char(static_cast<utf8proc_int32_t>(code), bytes);
+    out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+  }
+  return out;
+}
+
 std::string prefixGraphemes(std::string_view utf8, std::size_t count) {
   if (!isValidUtf8(utf8)) return std::string(utf8);  // callers sanitise first
   return std::string(utf8.substr(0, graphemePrefixSize(utf8, count)));
