@@ -11,13 +11,13 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <system_error>
 
 #include "disks/disk_inventory.h"
 #include "helpers/sandbox_drive.h"
 #include "helpers/temp_dir.h"
 #include "native/ori.h"
-#include "platform/platform.h"
+#include "records/imager_error.h"
 
 namespace {
 
@@ -165,10 +165,12 @@ TEST(FinalOpen, RefusesADriveLockedElsewhere) {
     const UniqueFd held(open(("/dev/r" + target.bsd).c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(flock(held.get(), LOCK_EX), 0);
     EXPECT_EQ(finalOpen(target), kLocked);
-    // The message is one for every failure; the reason stays in errno.
-    errno = 0;
-    EXPECT_EQ(Platform::openRawDevice("/dev/r" + target.bsd), -1);
-    EXPECT_EQ(errno, EWOULDBLOCK);
+    try {
+      DiskInventory::openFinal(target);
+      ADD_FAILURE() << "opened a drive locked elsewhere";
+    } catch (const ImagerError& error) {
+      EXPECT_EQ(error.reason(), std::errc::resource_unavailable_try_again);
+    }
   }
   EXPECT_EQ(finalOpen(target).substr(0, 6), "opened");
 }

@@ -179,10 +179,10 @@ void prepareForTransfer(int fd) {
   // On a disk F_SETFL reports ENOTTY: the kernel clears the flag and only then
   // passes it to the driver, which takes no FIONBIO. So the flag itself is
   // what is checked.
-  (void)fcntl(fd, F_SETFL, 0);
+  const int refused = fcntl(fd, F_SETFL, 0) != 0 ? errno : 0;
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0) throwSystemError();
-  if ((flags & O_NONBLOCK) != 0) throwSystemError(ENOTTY);
+  if ((flags & O_NONBLOCK) != 0) throwSystemError(refused != 0 ? refused : EINVAL);
 }
 
 }  // namespace Platform
