@@ -1,5 +1,8 @@
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <system_error>
+
 #include "disks/disk_inventory.h"
 #include "native/ori.h"
 #include "platform/platform.h"
@@ -31,9 +34,12 @@ namespace DiskInventory {
 UniqueFd openFinal(const TargetDisk& target) {
   const std::optional<std::string> path = Platform::rawDevicePath(target.bsd);
   UniqueFd fd(path ? Platform::openRawDevice(*path) : -1);
+  // One sentence for a held lock, a busy disk, a write-protected card and a
+  // vanished disk; errno tells them apart.
   if (!fd)
     throw ImagerError::message(
-        "Cannot lock the drive. Close apps using it, reconnect it and retry.");
+        "Cannot lock the drive. Close apps using it, reconnect it and retry.",
+        std::error_code(path ? errno : ENOENT, std::generic_category()));
   if (!provesIdentity(fd.get(), *path, target))
     throw ImagerError::message("Final device identity or capacity changed.");
   Platform::prepareForTransfer(fd.get());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -204,9 +205,40 @@ bool xmlWithinBounds(std::string_view text) {
   return true;
 }
 
+// Replaces, in the UTF-16 string object at `first` with `count` units, each
+// unit of a surrogate pair that is not whole by U+FFFD.
+void replaceLoneSurrogates(std::string& bytes, uint64_t first, uint64_t count) {
+  const auto unit = [&](uint64_t i) { return *bigEndian(bytes, first + 2 * i, 2); };
+  const auto isHigh = [](uint64_t u) { return u >= 0xD800 && u <= 0xDBFF; };
+  const auto isLow = [](uint64_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint64_t u = unit(i);
+    if (isHigh(u) && i + 1 < count && isLow(unit(i + 1))) {
+      ++i;
+    } else if (isHigh(u) || isLow(u)) {
+      bytes[first + 2 * i] = static_cast<char>(0xFF);
+      bytes[first + 2 * i + 1] = static_cast<char>(0xFD);
+    }
+  }
+}
+
 }  // namespace
 
 namespace PlistShape {
+
+std::string withWholeSurrogates(std::string_view bytes) {
+  std::string out(bytes);
+  const auto t = readTrailer(bytes);
+  if (bytes.substr(0, kHeaderBytes) != "bplist00" || !t) return out;
+  for (uint64_t object = 0; object < t->objects; ++object) {
+    const auto h = headerOf(bytes, *t, object);
+    if (!h || h->type != 0x6 || h->first > t->tableOffset ||
+        h->count > (t->tableOffset - h->first) / 2)
+      continue;
+    replaceLoneSurrogates(out, h->first, h->count);
+  }
+  return out;
+}
 
 bool withinBounds(std::string_view bytes) {
   if (bytes.substr(0, kHeaderBytes) == "bplist00") return binaryWithinBounds(bytes);

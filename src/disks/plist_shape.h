@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // Bounds on the shape of a property list, checked before the system's parser
@@ -20,5 +21,11 @@ inline constexpr std::size_t kMaximumValues = 65536;
 // anything but a string without a NUL, or have a structure that cannot be
 // followed. Validity is otherwise left to the parser.
 bool withinBounds(std::string_view bytes);
+
+// `bytes` with every lone UTF-16 surrogate of a binary list's strings
+// replaced by U+FFFD, which takes the same two bytes; anything else as it is.
+// One parser drops such a unit and another cuts the string short at it, so
+// both are given the replacement instead.
+std::string withWholeSurrogates(std::string_view bytes);
 
 }  // namespace PlistShape

@@ -62,7 +62,8 @@ PropertyList::~PropertyList() = default;
 
 PropertyList PropertyList::parse(std::string_view bytes) {
   if (bytes.empty() || !PlistShape::withinBounds(bytes)) throw PropertyListError();
-  std::optional<PlistNode> tree = Platform::parsePropertyList(bytes);
+  std::optional<PlistNode> tree =
+      Platform::parsePropertyList(PlistShape::withWholeSurrogates(bytes));
   if (!tree) throw PropertyListError();
   return PropertyList(std::make_unique<PlistNode>(std::move(*tree)));
 }

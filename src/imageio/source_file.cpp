@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "imageio/image_owner.h"
 #include "platform/platform.h"
 #include "records/imager_error.h"
 
@@ -14,8 +15,10 @@ namespace {
 constexpr const char* kNotPlainFile =
     "The image must be an unlocked regular file owned by this user.";
 
-bool isPlainOwnStatus(const struct stat& status, std::optional<uint32_t> owner) {
-  return (status.st_mode & S_IFMT) == S_IFREG && (!owner || status.st_uid == *owner) &&
+bool isPlainOwnStatus(const struct stat& status, std::optional<uint32_t> owner,
+                      bool ownershipIgnored) {
+  return (status.st_mode & S_IFMT) == S_IFREG &&
+         (!owner || countsAsOwnFile(status.st_uid, *owner, ownershipIgnored)) &&
          status.st_nlink == 1;
 }
 
@@ -24,8 +27,11 @@ bool isPlainOwnStatus(const struct stat& status, std::optional<uint32_t> owner) 
 // write into it.
 UniqueFd openForReading(const std::string& path, std::optional<uint32_t> owner) {
   UniqueFd fd;
+  // Whether the volume ignores ownership is known only once the file is open:
+  // until then a file of the unknown user passes, and the check on the open
+  // file decides. Opening a regular file has no effect of its own.
   const auto accept = [owner](const struct stat& status) {
-    return isPlainOwnStatus(status, owner);
+    return isPlainOwnStatus(status, owner, true);
   };
   const auto outcome = Platform::openCheckedForReading(path, accept, fd);
   if (outcome == Platform::CheckedOpen::refused) throw ImagerError::message(kNotPlainFile);
@@ -46,7 +52,9 @@ UniqueFd openImage(const std::string& path, std::optional<uint32_t> owner, bool 
 
 bool isPlainOwnFile(int fd, std::optional<uint32_t> owner, bool writable, int64_t* size) {
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !isPlainOwnStatus(status, owner)) return false;
+  if (::fstat(fd, &status) != 0 ||
+      !isPlainOwnStatus(status, owner, Platform::ownershipIgnored(fd)))
+    return false;
   if (::flock(fd, (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return false;
   *size = status.st_size;
   return true;

@@ -44,18 +44,9 @@ void inheritOnlyStandardDescriptors(posix_spawnattr_t& attributes,
 // only: never fails.
 void adviseSequential(int fd);
 
-// ---- Text, digests, property lists and the drive's cache ------------------
+// ---- Digests, property lists and the drive's cache -----------------------
 // Served by the system's own libraries where it has them; no caller knows
 // which library that is.
-
-// Valid UTF-8 `text` in Unicode normalization form C; nothing when it cannot
-// be converted.
-std::optional<std::string> composedForm(std::string_view text);
-
-// The bytes that the first `count` user-perceived characters (extended
-// grapheme clusters) of valid UTF-8 `text` take; text.size() when it has no
-// more than `count`.
-std::size_t graphemePrefixSize(std::string_view text, std::size_t count);
 
 // Incremental SHA-256. A failure of the hash throws.
 class Sha256Hasher {
@@ -135,6 +126,12 @@ CheckedOpen openCheckedForReading(const std::string& path,
                                   const std::function<bool(const struct stat&)>& accept,
                                   UniqueFd& fd);
 
+// True when the volume holding the open file `fd` ignores ownership, as FAT
+// and exFAT volumes do on macOS: its files show root an owner of 99 and every
+// user may read them. False where the system has no such volumes, or cannot
+// tell.
+bool ownershipIgnored(int fd);
+
 // ---- Process --------------------------------------------------------------
 
 // Empties the environment and sets up the system libraries the writer uses
@@ -206,7 +203,7 @@ std::optional<uint64_t> openedDiskEntryID(int fd, const std::string& bsd);
 
 // Opens the raw device node `path` for reading and writing, exclusively
 // locked, without following a final symbolic link, close-on-exec and
-// non-blocking. -1 when it cannot be opened or locked.
+// non-blocking. -1 when it cannot be opened or locked, with errno saying why.
 int openRawDevice(const std::string& path);
 
 // True for the file type of a raw device node.

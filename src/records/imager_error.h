@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <system_error>
 
 // The program's own failure: either a final sentence for the user, or the
 // cancelled error that ends work once the stop flag is set. what() is the
@@ -9,9 +10,18 @@
 class ImagerError : public std::exception {
  public:
   static ImagerError message(std::string text) { return ImagerError(std::move(text), false); }
+  // The same sentence for the user, with the system's own reason kept beside
+  // it for whoever looks closer; the user sees only the sentence.
+  static ImagerError message(std::string text, std::error_code reason) {
+    ImagerError error(std::move(text), false);
+    error.reason_ = reason;
+    return error;
+  }
   static ImagerError cancelled() { return ImagerError("Operation cancelled.", true); }
 
   bool isCancelled() const { return cancelled_; }
+  // Empty unless the failure came with one.
+  std::error_code reason() const { return reason_; }
   const char* what() const noexcept override { return description_.c_str(); }
 
  private:
@@ -20,4 +30,5 @@ class ImagerError : public std::exception {
 
   std::string description_;
   bool cancelled_;
+  std::error_code reason_;
 };

@@ -8,6 +8,10 @@
 // (an invalid byte, or a character cut short) with one U+FFFD.
 std::string toValidUtf8(std::string_view bytes);
 
+// UTF-16 `units` as UTF-8, each surrogate that is not part of a pair
+// replaced with U+FFFD.
+std::string utf8FromUtf16(std::u16string_view units);
+
 // The first `count` user-perceived characters (extended grapheme clusters) of
 // valid UTF-8 text; the whole text when it has no more than `count`.
 std::string prefixGraphemes(std::string_view utf8, std::size_t count);

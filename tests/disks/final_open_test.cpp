@@ -11,11 +11,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <system_error>
+
 #include "disks/disk_inventory.h"
 #include "helpers/sandbox_drive.h"
 #include "helpers/temp_dir.h"
 #include "native/ori.h"
 #include "platform/platform.h"
+#include "records/imager_error.h"
 
 namespace {
 
@@ -161,6 +164,12 @@ TEST(FinalOpen, RefusesADriveLockedElsewhere) {
         open(Platform::rawDevicePath(target.bsd).value_or("").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(flock(held.get(), LOCK_EX), 0);
     EXPECT_EQ(finalOpen(target), kLocked);
+    try {
+      DiskInventory::openFinal(target);
+      ADD_FAILURE() << "opened a drive locked elsewhere";
+    } catch (const ImagerError& error) {
+      EXPECT_EQ(error.reason(), std::errc::resource_unavailable_try_again);
+    }
   }
   EXPECT_EQ(finalOpen(target).substr(0, 6), "opened");
 }

@@ -159,6 +159,34 @@ TEST(PropertyList, ReadsEachValueTypeAlike) {
   EXPECT_FALSE(root["Missing"].present());
 }
 
+// A lone UTF-16 surrogate reads as U+FFFD from either parser, in either
+// format: one parser would drop it and the other cut the string short there.
+TEST(PropertyList, ReadsALoneSurrogateAsAReplacement) {
+  const std::string fffd = "\xEF\xBF\xBD", grin = "\xF0\x9F\x98\x80";
+  const auto utf16 = [](const std::vector<uint16_t>& units) {
+    std::string object(1, static_cast<char>(0x60 | units.size()));
+    for (uint16_t unit : units) object += bigEndian(unit, 2);
+    return binary({object});
+  };
+  const auto xml = [](const std::string& text) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><string>" +
+           text + "</string></plist>\n";
+  };
+  struct Case {
+    std::string bytes;
+    std::string text;
+  } cases[] = {
+      {utf16({'a', 0xD800, 'b'}), "a" + fffd + "b"},
+      {utf16({'a', 0xDC00}), "a" + fffd},
+      {utf16({0xD800, 0xD800, 'b'}), fffd + fffd + "b"},
+      {utf16({0xD83D, 0xDE00, 0xDE00}), grin + fffd},
+      {xml("a&#xD800;b"), "a" + fffd + "b"},
+      {xml("&#xD83D;&#xDE00;&#55357;"), grin + fffd},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PropertyList::parse(c.bytes).root().string(), c.text) << c.text;
+}
+
 // Only XML and binary lists are property lists here, whatever else a
 // system's parser would take.
 TEST(PropertyList, RefusesOtherFormats) {

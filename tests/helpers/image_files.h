@@ -2,7 +2,8 @@
 
 #include <string>
 
-// Packs the raw image at `raw` with the standard command-line tool into `raw`
+// Packs the raw image at `raw` with the standard command-line tool (the first
+// on the test's own PATH) into `raw`
 // and `suffix` (".gz", ".xz", or ".zip" holding it as its one entry) and
 // returns that path; "" leaves the image as it is.
 std::string pack(const std::string& raw, const std::string& suffix);

@@ -16,7 +16,9 @@
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "writer-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  // The system's temporary directory may lie behind a link (/var on a Mac),
+  // which the writer's link-free paths refuse to follow.
+  path_ = std::filesystem::canonical(pattern).string();
 }
 
 TempDir::~TempDir() {
@@ -61,7 +63,8 @@ void shell(const std::string& command) { Command::run("/bin/sh", {"-c", command}
 
 int openDescriptorCount() {
   int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+  // Linux links /dev/fd to /proc/self/fd; macOS has no /proc.
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/dev/fd"))
     ++count;
   return count;
 }

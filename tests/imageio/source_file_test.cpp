@@ -40,12 +40,14 @@ std::string refusal(const std::string& path, std::optional<uint32_t> owner = 0,
 TEST(SourceFile, RefusesWhatIsNotPlainlyTheUsersOwnFile) {
   TempDir dir;
   const std::string plain = dir / "image.img", linked = dir / "linked.img",
-                    foreign = dir / "foreign.img", locked = dir / "locked.img";
-  for (const std::string& path : {plain, linked, foreign, locked}) writeFile(path, "data");
+                    foreign = dir / "foreign.img", locked = dir / "locked.img",
+                    unknown = dir / "unknown.img";
+  for (const std::string& path : {plain, linked, foreign, locked, unknown}) writeFile(path, "data");
   std::filesystem::create_symlink(plain, dir / "link");
   std::filesystem::create_directory(dir / "folder");
   std::filesystem::create_hard_link(linked, dir / "second-name");
   ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(unknown.c_str(), 99, 99), 0);
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   // flock locks conflict between open file descriptions, even in one process.
   const UniqueFd exclusive(::open(locked.c_str(), O_RDONLY | O_CLOEXEC));
@@ -65,6 +67,7 @@ TEST(SourceFile, RefusesWhatIsNotPlainlyTheUsersOwnFile) {
       {"character device", "/dev/null", 0, kNotPlain},
       {"FIFO without a writer", dir / "fifo", 0, kNotPlain},
       {"owned by another user", foreign, 0, kNotPlain},
+      {"the unknown user's, where ownership counts", unknown, 0, kNotPlain},
       {"owned by root, asked for another user", plain, 1000, kNotPlain},
       {"another user's, as that user", foreign, 65534, ""},
       {"another user's, owner not asked", foreign, std::nullopt, ""},

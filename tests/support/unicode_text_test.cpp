@@ -17,13 +17,27 @@ TEST(UnicodeText, ReplacesEachIllFormedSubpartOnce) {
   EXPECT_EQ(toValidUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
+// Each row cuts right after its first character, which is several code
+// points long, and asks for one character more than the text has.
 TEST(UnicodeText, CutsAtUserPerceivedCharacters) {
-  const std::string accented = "e\xCC\x81";  // e + combining acute: one character
-  EXPECT_EQ(prefixGraphemes(accented + accented + "x", 2), accented + accented);
-  EXPECT_EQ(prefixGraphemes("abc", 3), "abc");
-  EXPECT_EQ(prefixGraphemes("abc", 5), "abc");
-  EXPECT_EQ(prefixGraphemes("abc", 0), "");
-  const std::string flag = "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA";  // regional indicators D E
-  EXPECT_EQ(prefixGraphemes(flag + flag, 1), flag);
-  EXPECT_EQ(prefixGraphemes("\r\nx", 1), "\r\n");
+  struct Case {
+    const char* name;
+    std::string first;
+  };
+  const Case cases[] = {
+      {"byte order mark", "\xEF\xBB\xBF"},
+      {"CR LF", "\r\n"},
+      {"ZWJ emoji: family",
+       "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"},
+      {"Hangul LVT jamo", "\xE1\x84\x80\xE1\x85\xA1\xE1\x86\xA8"},
+      {"flag: regional indicators D E", "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"},
+      {"e with two combining marks", "e\xCC\x81\xCC\xA3"},
+  };
+  for (const Case& c : cases) {
+    const std::string text = c.first + c.first + "x";
+    EXPECT_EQ(prefixGraphemes(text, 0), "") << c.name;
+    EXPECT_EQ(prefixGraphemes(text, 1), c.first) << c.name;
+    EXPECT_EQ(prefixGraphemes(text, 2), c.first + c.first) << c.name;
+    EXPECT_EQ(prefixGraphemes(text, 4), text) << c.name;
+  }
 }

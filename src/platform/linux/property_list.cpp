@@ -8,8 +8,11 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "platform/platform.h"
+#include "support/unicode_text.h"
 
 namespace Platform {
 
@@ -18,6 +21,33 @@ namespace {
 struct TreeFree {
   void operator()(void* tree) const { plist_free(static_cast<plist_t>(tree)); }
 };
+
+// The three bytes libplist writes for a UTF-16 surrogate that a character
+// reference names (&#xD800;), as that unit; -1 for anything else.
+int surrogateAt(std::string_view text, std::size_t at) {
+  if (at + 3 > text.size() || static_cast<unsigned char>(text[at]) != 0xED) return -1;
+  const auto second = static_cast<unsigned char>(text[at + 1]);
+  const auto third = static_cast<unsigned char>(text[at + 2]);
+  if (second < 0xA0 || second > 0xBF || third < 0x80 || third > 0xBF) return -1;
+  return 0xD000 | (second & 0x3F) << 6 | (third & 0x3F);
+}
+
+// Such bytes as Core Foundation's strings give them: a pair as the character
+// it encodes, a lone surrogate as U+FFFD.
+std::string withSurrogatesResolved(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    std::u16string units;
+    while (surrogateAt(text, at) >= 0) {
+      units += static_cast<char16_t>(surrogateAt(text, at));
+      at += 3;
+    }
+    if (!units.empty()) out += utf8FromUtf16(units);
+    if (at < text.size()) out += text[at++];
+  }
+  return out;
+}
 
 PlistNode copy(plist_t node);
 
@@ -33,7 +63,7 @@ void copyDictionary(plist_t dict, PlistNode& out) {
       std::free(key);
       break;
     }
-    out.keys.emplace_back(key ? key : "");
+    out.keys.push_back(withSurrogatesResolved(key ? key : ""));
     std::free(key);
     out.elements.push_back(copy(value));
   }
@@ -48,7 +78,8 @@ PlistNode copy(plist_t node) {
       out.type = PlistNode::Type::String;
       uint64_t length = 0;
       const char* text = plist_get_string_ptr(node, &length);
-      if (text != nullptr) out.text.assign(text, static_cast<std::size_t>(length));
+      if (text != nullptr)
+        out.text = withSurrogatesResolved(std::string_view(text, static_cast<std::size_t>(length)));
       break;
     }
     case PLIST_BOOLEAN: {

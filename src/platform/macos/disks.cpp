@@ -1,4 +1,5 @@
 #include <CoreFoundation/CoreFoundation.h>
+#include <IOKit/IOBSD.h>
 #include <IOKit/IOKitLib.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -6,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <climits>
@@ -105,35 +107,71 @@ std::vector<std::string> protectedSystemPaths() { return {"/", "/System/Volumes/
 // devfs names the raw (character) device of every disk "r" + its name.
 std::optional<std::string> rawDevicePath(const std::string& bsd) { return "/dev/r" + bsd; }
 
-std::optional<uint64_t> registryEntryID(const std::string& bsd) {
+namespace {
+
+// The media object the registry has under the BSD name `bsd`; released by
+// the caller. IO_OBJECT_NULL when there is none.
+io_service_t mediaNamed(const std::string& bsd) {
   // The matching dictionary is consumed by the lookup, found or not.
   CFMutableDictionaryRef matching = IOBSDNameMatching(kIOMainPortDefault, 0, bsd.c_str());
-  if (matching == nullptr) return std::nullopt;
-  const io_service_t media = IOServiceGetMatchingService(kIOMainPortDefault, matching);
-  if (media == IO_OBJECT_NULL) return std::nullopt;
+  if (matching == nullptr) return IO_OBJECT_NULL;
+  return IOServiceGetMatchingService(kIOMainPortDefault, matching);
+}
+
+std::optional<uint64_t> entryID(io_service_t media) {
   // The registry numbers every entry it creates and never reuses a number, so
   // a drive attached again under the same name comes back with another one.
   uint64_t entry = 0;
-  const kern_return_t result = IORegistryEntryGetRegistryEntryID(media, &entry);
-  IOObjectRelease(media);
-  if (result != KERN_SUCCESS || entry == 0) return std::nullopt;
+  if (IORegistryEntryGetRegistryEntryID(media, &entry) != KERN_SUCCESS || entry == 0)
+    return std::nullopt;
   return entry;
 }
 
-// devfs, which only the kernel fills, makes /dev/rdiskN and /dev/diskN for
-// one media object, whose entry the registry finds by that name.
-std::optional<uint64_t> openedDiskEntryID(int, const std::string& bsd) {
-  return registryEntryID(bsd);
+std::optional<int> integerProperty(io_service_t media, CFStringRef key) {
+  const CFHolder<CFTypeRef> value(
+      IORegistryEntryCreateCFProperty(media, key, kCFAllocatorDefault, 0));
+  int number = 0;
+  if (!value || CFGetTypeID(value.get()) != CFNumberGetTypeID() ||
+      !CFNumberGetValue(static_cast<CFNumberRef>(value.get()), kCFNumberIntType, &number))
+    return std::nullopt;
+  return number;
+}
+
+}  // namespace
+
+std::optional<uint64_t> registryEntryID(const std::string& bsd) {
+  const io_service_t media = mediaNamed(bsd);
+  if (media == IO_OBJECT_NULL) return std::nullopt;
+  const auto entry = entryID(media);
+  IOObjectRelease(media);
+  return entry;
+}
+
+// The media object keeps the device numbers of the nodes devfs made for it;
+// /dev/rdiskN and /dev/diskN share them.
+std::optional<uint64_t> openedDiskEntryID(int fd, const std::string& bsd) {
+  struct stat opened{};
+  if (fstat(fd, &opened) != 0 || !S_ISCHR(opened.st_mode)) return std::nullopt;
+  const io_service_t media = mediaNamed(bsd);
+  if (media == IO_OBJECT_NULL) return std::nullopt;
+  const auto major = integerProperty(media, CFSTR(kIOBSDMajorKey));
+  const auto minor = integerProperty(media, CFSTR(kIOBSDMinorKey));
+  std::optional<uint64_t> entry;
+  if (major && minor && makedev(*major, *minor) == opened.st_rdev) entry = entryID(media);
+  IOObjectRelease(media);
+  return entry;
 }
 
 int openRawDevice(const std::string& path) {
   int fd;
   // O_EXLOCK takes the lock in the open itself; with O_NONBLOCK a lock held
-  // elsewhere fails the open at once instead of waiting for it.
+  // elsewhere fails the open at once instead of waiting for it. errno tells a
+  // held lock (EAGAIN), a busy disk (EBUSY), a write-protected card (EROFS,
+  // EACCES) and a vanished disk (ENOENT, ENXIO) apart.
   do {
     fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_EXLOCK | O_NOFOLLOW | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  return fd < 0 ? -1 : fd;
+  return fd;
 }
 
 bool isRawDevice(mode_t mode) { return (mode & S_IFMT) == S_IFCHR; }
@@ -151,10 +189,14 @@ bool readBlockCount(int fd, uint32_t, uint64_t* blockCount) {
 }
 
 void prepareForTransfer(int fd) {
-  // The raw device bypasses the buffer cache already, so only O_NONBLOCK goes;
-  // clearing the flags of an open descriptor cannot fail, and the result is
-  // not relied on.
-  (void)fcntl(fd, F_SETFL, 0);
+  // The raw device bypasses the buffer cache already, so only O_NONBLOCK goes.
+  // On a disk F_SETFL reports ENOTTY: the kernel clears the flag and only then
+  // passes it to the driver, which takes no FIONBIO. So the flag itself is
+  // what is checked.
+  const int refused = fcntl(fd, F_SETFL, 0) != 0 ? errno : 0;
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) throwSystemError();
+  if ((flags & O_NONBLOCK) != 0) throwSystemError(refused != 0 ? refused : EINVAL);
 }
 
 // The disk arbitration daemon notices a rewritten disk by itself.

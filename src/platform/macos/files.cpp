@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -40,6 +41,15 @@ CheckedOpen openCheckedForReading(const std::string& path,
     return CheckedOpen::cannotOpen;
   fd = std::move(opened);
   return CheckedOpen::opened;
+}
+
+}  // namespace Platform
+
+namespace Platform {
+
+bool ownershipIgnored(int fd) {
+  struct statfs volume{};
+  return ::fstatfs(fd, &volume) == 0 && (volume.f_flags & MNT_IGNORE_OWNERSHIP) != 0;
 }
 
 }  // namespace Platform

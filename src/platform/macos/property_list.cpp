@@ -3,24 +3,24 @@
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <climits>
+#include <string>
 #include <vector>
 
 #include "platform/macos/cf_holder.h"
 #include "platform/platform.h"
+#include "support/unicode_text.h"
 
 namespace Platform {
 
 namespace {
 
+// Through UTF-16, so that a lone surrogate becomes U+FFFD instead of ending
+// the conversion there.
 std::string utf8(CFStringRef string) {
-  const CFRange all = CFRangeMake(0, CFStringGetLength(string));
-  CFIndex size = 0;
-  CFStringGetBytes(string, all, kCFStringEncodingUTF8, 0, false, nullptr, 0, &size);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  CFStringGetBytes(string, all, kCFStringEncodingUTF8, 0, false,
-                   reinterpret_cast<UInt8*>(out.data()), size, &size);
-  out.resize(static_cast<std::size_t>(size));
-  return out;
+  std::u16string units(static_cast<std::size_t>(CFStringGetLength(string)), u'\0');
+  CFStringGetCharacters(string, CFRangeMake(0, static_cast<CFIndex>(units.size())),
+                        reinterpret_cast<UniChar*>(units.data()));
+  return utf8FromUtf16(units);
 }
 
 void copyNumber(CFNumberRef number, PlistNode& out) {

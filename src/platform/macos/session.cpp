@@ -16,8 +16,8 @@ uint32_t preventIdleSleep() {
   IOPMAssertionID assertion = 0;
   // The job runs whether or not sleep is held off; a refusal only means there
   // is nothing to release.
-  if (IOPMAssertionCreateWithName(CFSTR("PreventUserIdleSystemSleep"), kIOPMAssertionLevelOn,
-                                  CFSTR("Orvane Imager USB write"),
+  if (IOPMAssertionCreateWithName(kIOPMAssertionTypePreventUserIdleSystemSleep,
+                                  kIOPMAssertionLevelOn, CFSTR("Orvane Imager USB write"),
                                   &assertion) != kIOReturnSuccess)
     return 0;
   return assertion;
