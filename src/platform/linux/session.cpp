@@ -41,7 +41,7 @@ uint32_t preventIdleSleep() {
       sd_bus_set_method_call_timeout(bus.get(), kBusCallMicroseconds) < 0 ||
       sd_bus_start(bus.get()) < 0)
     return 0;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its C compound literal
   sd_bus_message* answered = nullptr;
   const int called = sd_bus_call_method(
       bus.get(), "org.freedesktop.login1", "/org/freedesktop/login1",
