@@ -5,13 +5,12 @@
 #include "imageio/hash_worker.h"
 #include "imageio/sha256.h"
 #include "platform/platform.h"
-#include "records/image_limits.h"
 #include "records/imager_error.h"
 
 namespace ImageIO {
 
 std::string hashFile(const SourceFile& source, const Cancellation& cancel,
-                     const HashProgress& progress) {
+                     const HashProgress& progress, int64_t limit) {
   const int fd = source.fd();
   if (::lseek(fd, 0, SEEK_SET) != 0) throw ImagerError::message("Cannot seek the image.");
   Platform::adviseSequential(fd);
@@ -27,7 +26,7 @@ std::string hashFile(const SourceFile& source, const Cancellation& cancel,
     if (count == 0) break;
     if (count < 0) throw ImagerError::message("Cannot read the image file.");
     total += count;
-    if (total > kMaximumImageBytes) throw ImagerError::message("Image exceeds the supported size.");
+    if (total > limit) throw ImagerError::message("Image exceeds the supported size.");
     hash.add(buffer.first(static_cast<std::size_t>(count)));
     progress(total);
   }

@@ -7,6 +7,7 @@
 
 #include "imageio/source_file.h"
 #include "records/cancellation.h"
+#include "records/image_limits.h"
 #include "records/inspection.h"
 #include "records/write_event.h"
 
@@ -26,14 +27,17 @@ struct StreamResult {
 };
 
 // Re-reads the whole source from offset 0 and returns its SHA-256 as
-// lowercase hex. Polls `cancel` before every read.
+// lowercase hex. Polls `cancel` before every read. Fails once more than
+// `limit` bytes were read.
 std::string hashFile(const SourceFile& source, const Cancellation& cancel,
-                     const HashProgress& progress);
+                     const HashProgress& progress, int64_t limit = kMaximumImageBytes);
 
 // One pass over the expanded image from the start of the source: every chunk
 // goes to the hash and then to `consume`. Fails unless the image is a
-// non-empty multiple of 512 bytes within the size limit.
-StreamResult stream(const SourceFile& source, const Cancellation& cancel, const Consumer& consume);
+// non-empty multiple of 512 bytes of at most `limit` bytes; fails before
+// handing on the chunk that passes it.
+StreamResult stream(const SourceFile& source, const Cancellation& cancel, const Consumer& consume,
+                    int64_t limit = kMaximumImageBytes);
 
 // Re-proves the source, writes the expanded image to `destination` from
 // offset 0 in whole blocks (the last one padded with zeros), flushes, reads

@@ -10,7 +10,6 @@
 #include "imageio/sha256.h"
 #include "native/ori.h"
 #include "platform/platform.h"
-#include "records/image_limits.h"
 #include "records/imager_error.h"
 #include "support/unicode_text.h"
 
@@ -38,7 +37,8 @@ using ReaderHandle = std::unique_ptr<void, CloseReader>;
 
 }  // namespace
 
-StreamResult stream(const SourceFile& source, const Cancellation& cancel, const Consumer& consume) {
+StreamResult stream(const SourceFile& source, const Cancellation& cancel, const Consumer& consume,
+                    int64_t limit) {
   const int fd = source.fd();
   if (::lseek(fd, 0, SEEK_SET) != 0) throw ImagerError::message("Cannot seek the image.");
   Platform::adviseSequential(fd);
@@ -59,7 +59,7 @@ StreamResult stream(const SourceFile& source, const Cancellation& cancel, const 
     if (count < 0) throw message.error();
     if (count == 0) break;
     total += count;
-    if (total > kMaximumImageBytes)
+    if (total > limit)
       throw ImagerError::message("Expanded image exceeds the supported size.");
     // The chunk is handed over in place; a consumer that keeps bytes copies
     // them (the block writer's pending bytes are that one copy).

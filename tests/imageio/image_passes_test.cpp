@@ -11,9 +11,12 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <span>
+#include <vector>
 
 #include "helpers/image_files.h"
 #include "helpers/temp_dir.h"
+#include "imageio/block_writer.h"
 #include "imageio/image_io.h"
 #include "records/imager_error.h"
 #include "support/unique_fd.h"
@@ -258,6 +261,63 @@ TEST_F(Passes, StopsAtTheNextCheckOfEachPass) {
     EXPECT_EQ(run(4096, at(stage, kMiB, [&] { cancel->set(); })), "Operation cancelled.") << stage;
     EXPECT_EQ(completed(stage), Totals{kMiB}) << stage;
     cancel.emplace();
+  }
+}
+
+// Each pass refuses an image past the limit, before the chunk that passes
+// it goes on; what reaches the limit exactly is whole.
+TEST_F(Passes, EachPassEndsPastTheSizeLimit) {
+  confirm(std::string(2 * kMiB + 512, 'x'), ".gz");
+  const SourceFile file(source, 0, false);
+  const int64_t stored = inspection.bytes, expanded = inspection.expanded;
+  int64_t consumed = 0;
+  const auto consume = [&](std::span<const uint8_t> chunk) {
+    consumed += static_cast<int64_t>(chunk.size());
+  };
+  const auto outcome = [](const std::function<void()>& pass) {
+    try {
+      pass();
+      return std::string("whole");
+    } catch (const ImagerError& error) {
+      return std::string(error.what());
+    }
+  };
+  const auto hash = [&](int64_t limit) {
+    return outcome([&] { ImageIO::hashFile(file, *cancel, [](int64_t) {}, limit); });
+  };
+  const auto expand = [&](int64_t limit) {
+    return outcome([&] { ImageIO::stream(file, *cancel, consume, limit); });
+  };
+  EXPECT_EQ(hash(stored), "whole");
+  EXPECT_EQ(hash(stored - 1), "Image exceeds the supported size.");
+  EXPECT_EQ(expand(expanded), "whole");
+  consumed = 0;
+  EXPECT_EQ(expand(expanded - 1), "Expanded image exceeds the supported size.");
+  EXPECT_LT(consumed, expanded);
+}
+
+// However the chunks fall, blocks go out whole and the tail is padded with
+// zeros, never with what an earlier tail left in its buffer.
+TEST_F(Passes, BlockWriterPadsTheTailWhateverTheChunks) {
+  const std::string image = noiseBytes(3000, 5);
+  for (const std::vector<std::size_t>& chunks :
+       {std::vector<std::size_t>{511, 514, 1000, 975}, {1, 2046, 953}, {3000}}) {
+    SetUp();
+    const UniqueFd device(::open(target.c_str(), O_RDWR | O_CLOEXEC));
+    Totals writing;
+    const Progress progress = [&](const WriteEvent& e) { writing.push_back(e.completed); };
+    ImageIO::BlockWriter writer(device.get(), 512, 3000, *cancel, progress);
+    std::size_t at = 0;
+    for (const std::size_t size : chunks) {
+      writer.append({reinterpret_cast<const uint8_t*>(image.data()) + at, size});
+      at += size;
+    }
+    writer.settle();
+    writer.writeLastBlock();
+    EXPECT_EQ(writing.back(), 2560) << chunks.size() << " chunks";
+    EXPECT_EQ(readFile(target).substr(0, 4096),
+              image + std::string(72, '\0') + std::string(1024, kFill))
+        << chunks.size() << " chunks";
   }
 }
 

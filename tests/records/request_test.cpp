@@ -89,6 +89,8 @@ TEST(WriteRequest, EachRuleAtItsBoundary) {
       {"/socket", channel + std::string(36, '-') + "/s", "passes"},
       {"/socket", "/tmp/ori-x/s", kChannel},
       {"/socket", channel + std::string(35, 'a') + "/s", kChannel},
+      {"/socket", channel + std::string(35, 'a') + "g/s", kChannel},
+      {"/socket", channel + std::string(33, 'a') + "/../s", kChannel},
       {"/socket", validRequest().socket + "/", kChannel},
       {"/nonce", "8d2a1f3c-1b2e-4f5a-9c7d-0e1f2a3b4c5d", "passes"},
       {"/nonce", "8d2a1f3c1b2e4f5a9c7d0e1f2a3b4c5d", kChannel},
@@ -141,9 +143,8 @@ TEST(WriteEvent, TreatsNullMessageAsAbsent) {
   EXPECT_EQ(event.message, std::nullopt);
 }
 
-TEST(TargetDisk, IdentityAndEquality) {
+TEST(TargetDisk, EqualityTakesEveryField) {
   TargetDisk disk{"disk4", "Caf\xC3\xA9 Drive", 0, 18446744073709551615ULL, "USB"};
-  EXPECT_EQ(disk.id(), "disk4-18446744073709551615-0");
   TargetDisk decomposed = disk;
   decomposed.name = "Cafe\xCC\x81 Drive";
   EXPECT_EQ(disk, decomposed);
@@ -155,6 +156,6 @@ TEST(TargetDisk, IdentityAndEquality) {
   for (const auto& change : changes) {
     TargetDisk other = disk;
     change(other);
-    EXPECT_FALSE(disk == other) << other.id() << " " << other.name << " " << other.bus;
+    EXPECT_FALSE(disk == other) << other.bsd << " " << other.name << " " << other.bus;
   }
 }

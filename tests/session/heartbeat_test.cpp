@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-// The firing at the edges of the clock. Which lines it takes, what stays
-// pending and the flood limit: the heartbeat fuzz target's model of it; on a
-// real channel, on its own thread: the e2e cases (pings taken, the silence,
-// the Imager gone).
+#include <vector>
+
+// The firing alone, at the edges of its rules; on a real channel, on its own
+// thread: the e2e cases (pings taken, the silence, the Imager gone).
 
 using namespace std::chrono_literals;
 using Heartbeat::Clock;
@@ -14,26 +14,56 @@ namespace {
 
 const Clock::time_point kStart = Clock::time_point() + 1h;
 
-bool readBytes(Heartbeat::Lease& lease, const std::string& bytes, Clock::time_point now) {
-  return Heartbeat::fire(lease, bytes.data(), static_cast<ssize_t>(bytes.size()), now);
-}
+// One read of the channel: its bytes, or nothing (-1) or the end (0).
+struct Read {
+  Read(const char* text) : bytes(text), received(static_cast<ssize_t>(bytes.size())) {}
+  Read(std::string text) : bytes(std::move(text)), received(static_cast<ssize_t>(bytes.size())) {}
+  Read(int result) : received(result) {}
+  std::string bytes;
+  ssize_t received;
+  Clock::duration after = 0s;  // since the start
+};
 
-bool readNothing(Heartbeat::Lease& lease, Clock::time_point now) {
-  return Heartbeat::fire(lease, nullptr, -1, now);
+Read at(Read read, Clock::duration after) {
+  read.after = after;
+  return read;
 }
 
 }  // namespace
 
-// Ten seconds without a ping are allowed, not one millisecond more; a ping
-// split over two reads counts when its line feed arrives.
-TEST(HeartbeatFiring, GivesUpAfterMoreThanTenSilentSeconds) {
-  Heartbeat::Lease lease{"", kStart};
-  EXPECT_FALSE(readNothing(lease, kStart + 10s));
-  EXPECT_FALSE(readBytes(lease, "pi", kStart + 10s));
-  EXPECT_TRUE(readNothing(lease, kStart + 10s + 1ms));
-  Heartbeat::Lease split{"", kStart};
-  EXPECT_FALSE(readBytes(split, "pi", kStart + 9s));
-  EXPECT_FALSE(readBytes(split, "ng\n", kStart + 9500ms));
-  EXPECT_FALSE(readNothing(split, kStart + 19500ms));
-  EXPECT_TRUE(readNothing(split, kStart + 19501ms));
+// Each row's reads in turn: whether the last firing gives up, and what stays
+// pending then. Ten seconds without a ping are allowed, not a millisecond
+// more; a ping split over two reads counts when its line feed arrives.
+TEST(Heartbeat, TakesOnlyPingLinesWithinItsLimits) {
+  const std::string kilobyte(1024, 'p');
+  const struct {
+    const char* name;
+    std::vector<Read> reads;
+    bool gone;
+    std::string pending;
+  } cases[] = {
+      {"a ping", {"ping\n"}, false, ""},
+      {"pings and the start of one", {"ping\nping\npi"}, false, "pi"},
+      {"nothing read", {-1}, false, ""},
+      {"the end of the stream", {"ping\n", 0}, true, ""},
+      {"another line", {"pong\n"}, true, ""},
+      {"a carriage return", {"ping\r\n"}, true, ""},
+      {"an empty line", {"ping\n\n"}, true, ""},
+      {"1024 bytes pending", {kilobyte}, false, kilobyte},
+      {"1025 bytes pending", {kilobyte, "p"}, true, kilobyte + "p"},
+      {"ten silent seconds", {at(-1, 10s)}, false, ""},
+      {"a millisecond more", {at(-1, 10s + 1ms)}, true, ""},
+      {"a ping renews the lease", {at("ping\n", 9s), at(-1, 19s)}, false, ""},
+      {"a split ping counts at its line feed",
+       {at("pi", 9s), at("ng\n", 9500ms), at(-1, 19500ms)}, false, ""},
+      {"half a ping does not", {at("pi", 9s), at(-1, 10s + 1ms)}, true, "pi"},
+  };
+  for (const auto& c : cases) {
+    Heartbeat::Lease lease{"", kStart};
+    bool gone = false;
+    for (const Read& read : c.reads)
+      gone = Heartbeat::fire(lease, read.bytes.data(), read.received, kStart + read.after);
+    EXPECT_EQ(gone, c.gone) << c.name;
+    EXPECT_EQ(lease.pending, c.pending) << c.name;
+  }
 }
