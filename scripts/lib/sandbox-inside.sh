@@ -83,6 +83,7 @@ sandbox_inside() {
     PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin HOME=/root LANG=C.UTF-8 \
     TERM="${TERM:-dumb}" \
     SANDBOX_DISK="disk$disk" SANDBOX_DEVICE="$device" SANDBOX_BACKING=/sandbox/drive.img \
+    SANDBOX_SECTOR_SIZE="$SANDBOX_SECTOR_SIZE" \
     SANDBOX_DISK2="$disk2" SANDBOX_DEVICE2="$device2" SANDBOX_FAULT_DRIVE="$fault" \
     SANDBOX_USER="$user" SANDBOX_UID="$uid" SANDBOX_HOME="/home/$user" \
     SANDBOX_STATE=/sandbox/state.json SANDBOX_LOG=/sandbox/calls.log \
@@ -114,7 +115,7 @@ device_node() {
 }
 
 # The kernel's sysfs at /sandbox/kernel-sys, and at /sys a fabricated one
-# that shows the drive as a USB stick (scripts/lib/fake-sysfs);
+# that shows the drive as a USB stick (tests/fake_sysfs);
 # /sandbox/refresh-sysfs makes it again, as after a re-attach.
 make_sysfs() {
   local root=$1 device=$2 second=()
@@ -125,9 +126,9 @@ make_sysfs() {
   local volumes
   volumes="$(mountpoint -d "$root/Volumes/DRIVE") $(mountpoint -d "$root") $(mountpoint -d "$root/usr")"
   # shellcheck disable=SC2086
-  "$repo/scripts/lib/fake-sysfs" "${second[@]}" "$root/sandbox/kernel-sys" "$root/sys" "$device" $volumes
+  "$repo/tests/fake_sysfs" "${second[@]}" "$root/sandbox/kernel-sys" "$root/sys" "$device" $volumes
   printf '#!/bin/sh\nexec %q %s /sandbox/kernel-sys /sys %q %s\n' \
-    "$repo/scripts/lib/fake-sysfs" "${second[*]}" "$device" "$volumes" >"$root/sandbox/refresh-sysfs"
+    "$repo/tests/fake_sysfs" "${second[*]}" "$device" "$volumes" >"$root/sandbox/refresh-sysfs"
   chmod 0755 "$root/sandbox/refresh-sysfs"
   device_node "$root/dev/sdz" "$device"
   # The stick's partition node, as a user may name it; it is the volume's.

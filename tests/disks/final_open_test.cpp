@@ -4,9 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/loop.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -75,44 +73,11 @@ std::string finalOpen(const TargetDisk& target) {
   }
 }
 
-dev_t driveDevice() {
-  struct stat node{};
-  stat(sandboxLoop().c_str(), &node);
-  return node.st_rdev;
+dev_t deviceOf(const std::string& node) {
+  struct stat status{};
+  stat(node.c_str(), &status);
+  return status.st_rdev;
 }
-
-// Another loop device of the drive's size and block size, detached by the
-// kernel once the object closes it.
-class SecondDisk {
- public:
-  explicit SecondDisk(const TempDir& dir) {
-    const std::string backing = dir / "second.img";
-    writeFile(backing, "");
-    const UniqueFd file(open(backing.c_str(), O_RDWR | O_CLOEXEC));
-    const UniqueFd control(open("/dev/loop-control", O_RDWR | O_CLOEXEC));
-    if (!file || !control || ftruncate(file.get(), sandboxTarget().capacity) != 0) return;
-    loop_config config{};
-    config.fd = static_cast<uint32_t>(file.get());
-    config.block_size = sandboxSectorSize();
-    config.info.lo_flags = LO_FLAGS_AUTOCLEAR;
-    for (int tries = 0; tries < 10 && !loop_; ++tries) {
-      const int index = ioctl(control.get(), LOOP_CTL_GET_FREE);
-      const std::string node = "/dev/second-loop" + std::to_string(index);
-      unlink(node.c_str());
-      if (index < 0 || mknod(node.c_str(), S_IFBLK | 0600, makedev(7, index)) != 0) return;
-      loop_ = UniqueFd(open(node.c_str(), O_RDWR | O_CLOEXEC));
-      unlink(node.c_str());
-      if (loop_ && ioctl(loop_.get(), LOOP_CONFIGURE, &config) != 0) loop_.reset();
-    }
-  }
-  dev_t device() const {
-    struct stat node{};
-    return loop_ && fstat(loop_.get(), &node) == 0 ? node.st_rdev : 0;
-  }
-
- private:
-  UniqueFd loop_;
-};
 
 }  // namespace
 
@@ -125,10 +90,9 @@ TEST(FinalOpen, OpensTheConfirmedDriveAndNothingElse) {
   smaller.capacity -= block;
   otherEntry.registryID += 1;
   longName.bsd = "disk123456";
-  const dev_t drive = driveDevice(), null = makedev(1, 3);
-  TempDir dir;
-  const SecondDisk second(dir);
-  ASSERT_NE(second.device(), 0u);
+  // The sandbox's second drive has the same size and block size.
+  const dev_t drive = deviceOf(sandboxLoop()), other = deviceOf(sandboxSecondLoop());
+  ASSERT_NE(other, 0u);
   struct Case {
     const char* name;
     std::string at;  // the /dev entry changed
@@ -143,10 +107,10 @@ TEST(FinalOpen, OpensTheConfirmedDriveAndNothingElse) {
       {"another registry entry", raw, Node{S_IFBLK, drive}, otherEntry, kChanged},
       {"no raw node", raw, Node{}, target, kLocked},
       {"raw node a symbolic link", raw, Node{S_IFLNK, 0, sandboxLoop()}, target, kLocked},
-      {"raw node another disk of the same size", raw, Node{S_IFBLK, second.device()}, target,
+      {"raw node another disk of the same size", raw, Node{S_IFBLK, other}, target,
        kChanged},
       {"raw node a regular file", raw, Node{S_IFREG}, target, kChanged},
-      {"raw node a character device", raw, Node{S_IFCHR, null}, target, kChanged},
+      {"raw node a character device", raw, Node{S_IFCHR, makedev(1, 3)}, target, kChanged},
       {"a name no attached disk has", raw, Node{S_IFBLK, drive}, longName, kLocked},
   };
   for (const Case& c : cases) {

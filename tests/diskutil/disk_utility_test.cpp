@@ -5,15 +5,83 @@
 #include <gtest/gtest.h>
 #include <sys/sysmacros.h>
 
+#include <filesystem>
 #include <map>
 
 #include "disk_utility.h"
 #include "disks/candidate.h"
 #include "disks/protected_disks.h"
-#include "helpers/sysfs_tree.h"
 #include "helpers/temp_dir.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// A sysfs laid out under a directory as the kernel lays out /sys; links are
+// absolute, into the directory itself.
+class SysfsTree {
+ public:
+  explicit SysfsTree(std::string root) : root_(std::move(root)) {}
+
+  // One device on the way to a disk: its directory name, its subsystem
+  // (empty: none) and attributes.
+  struct Step {
+    std::string name, subsystem;
+    std::map<std::string, std::string> attributes;
+  };
+
+  // A whole disk at the end of `chain` (empty: a virtual disk), with its
+  // size in bytes, diskseq and other attributes ("ro" and "hidden" 0 unless
+  // given).
+  void disk(const std::vector<Step>& chain, const std::string& name, const std::string& dev,
+            uint64_t bytes, uint64_t sequence, std::map<std::string, std::string> extra = {}) {
+    std::string at = root_ + "/devices" + (chain.empty() ? "/virtual" : "");
+    for (const Step& step : chain) {
+      at += "/" + step.name;
+      fs::create_directories(at);
+      if (!step.subsystem.empty() && !fs::is_symlink(at + "/subsystem")) {
+        fs::create_directories(root_ + "/bus/" + step.subsystem);
+        link(root_ + "/bus/" + step.subsystem, at + "/subsystem");
+      }
+      for (const auto& [key, value] : step.attributes) writeFile(at + "/" + key, value + "\n");
+    }
+    const std::string dir = block(name, at + "/block/" + name, dev);
+    if (!chain.empty()) link(at, dir + "/device");
+    extra.try_emplace("ro", "0");
+    extra.try_emplace("hidden", "0");
+    extra["size"] = std::to_string(bytes / 512);
+    extra["diskseq"] = std::to_string(sequence);
+    for (const auto& [key, value] : extra) writeFile(dir + "/" + key, value + "\n");
+  }
+  void partition(const std::string& disk, const std::string& name, unsigned number,
+                 const std::string& dev) {
+    writeFile(block(name, dirs_.at(disk) + "/" + name, dev) + "/partition",
+              std::to_string(number) + "\n");
+  }
+  // `holder` (a dm or md disk) is built on `slave`.
+  void holds(const std::string& holder, const std::string& slave) {
+    link(dirs_.at(holder), dirs_.at(slave) + "/holders/" + holder);
+    link(dirs_.at(slave), dirs_.at(holder) + "/slaves/" + slave);
+  }
+  void link(const std::string& target, const std::string& at) {
+    fs::create_directories(fs::path(at).parent_path());
+    fs::create_symlink(target, at);
+  }
+  std::string dir(const std::string& name) const { return dirs_.at(name); }
+
+ private:
+  std::string block(const std::string& name, const std::string& dir, const std::string& dev) {
+    dirs_[name] = dir;
+    fs::create_directories(dir + "/holders");
+    fs::create_directories(dir + "/slaves");
+    writeFile(dir + "/dev", dev + "\n");
+    link(dir, root_ + "/class/block/" + name);
+    link(dir, root_ + "/dev/block/" + dev);
+    return dir;
+  }
+  std::string root_;
+  std::map<std::string, std::string> dirs_;
+};
 
 using Step = SysfsTree::Step;
 
@@ -76,9 +144,11 @@ struct Machine {
     tree.disk(mmcCard("mmc0", "SD", "SC32G"), "mmcblk0", "179:0", 31914983424, 286);
     tree.disk(mmcCard("mmc1", "MMC", "AJTD4R"), "mmcblk1", "179:8", 31268536320, 3);
     tree.disk({}, "loop0", "7:0", 1 << 30, 287);
-    tree.backingFile("loop0", "/media/stick/os.img");
+    fs::create_directories(tree.dir("loop0") + "/loop");
+    writeFile(tree.dir("loop0") + "/loop/backing_file", "/media/stick/os.img\n");
     tree.disk({}, "zram0", "252:0", 1 << 30, 288);
-    tree.btrfs("5a7e", {"sdb1", "sda1"});
+    for (const std::string member : {"sdb1", "sda1"})
+      tree.link(tree.dir(member), dir.path() + "/fs/btrfs/5a7e/devices/" + member);
 
     view.sys = dir.path();
     view.mountInfo =

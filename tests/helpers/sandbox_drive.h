@@ -6,15 +6,14 @@
 
 // For tests that run inside scripts/sandbox (tests/CMakeLists.txt starts
 // them there): its drive is a loop device named diskN by its disk sequence,
-// and the stand-in disk utility at the utility's fixed path describes it as
-// an external USB drive. Everything throws std::runtime_error outside.
+// which the disk utility describes as an external USB drive. Everything
+// throws std::runtime_error outside.
 
 // "diskN".
 std::string sandboxDisk();
-// The loop device ("/dev/loopN").
+// The loop devices ("/dev/loopN") of the drive and of the second drive.
 std::string sandboxLoop();
-// The drive as the inventory describes it now: a re-attached drive comes
-// back with another registry identity.
+std::string sandboxSecondLoop();
+// The drive as the inventory describes it.
 TargetDisk sandboxTarget();
-// The drive's logical block size.
 unsigned sandboxSectorSize();
