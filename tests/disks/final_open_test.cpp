@@ -20,38 +20,17 @@
 
 namespace {
 
-// What to put at a path: a device node ({S_IFBLK or S_IFCHR, device}), a
-// symbolic link ({S_IFLNK, 0, target}), an empty file ({S_IFREG}), or
-// nothing ({0}).
+// What to put at a path: a device node (S_IFBLK or S_IFCHR), a symbolic
+// link to the drive (S_IFLNK), an empty file (S_IFREG), or nothing (0).
 struct Node {
-  Node(mode_t t = 0, dev_t d = 0, std::string to = "") : type(t), device(d), target(std::move(to)) {}
   mode_t type;
   dev_t device;
-  std::string target;
 };
 
-// Puts `node` at /dev/NAME in place of what was there until the object goes.
-class DevNode {
- public:
-  DevNode(const std::string& name, const Node& node) : path_("/dev/" + name) {
-    saved_ = rename(path_.c_str(), (path_ + ".saved").c_str()) == 0;
-    const char* path = path_.c_str();
-    const bool made = node.type == 0 ||
-                      (node.type == S_IFLNK ? symlink(node.target.c_str(), path)
-                                            : mknod(path, node.type | 0600, node.device)) == 0;
-    if (!made) throw std::runtime_error("cannot make " + path_);
-  }
-  ~DevNode() {
-    unlink(path_.c_str());
-    if (saved_) rename((path_ + ".saved").c_str(), path_.c_str());
-  }
-  DevNode(const DevNode&) = delete;
-  DevNode& operator=(const DevNode&) = delete;
-
- private:
-  std::string path_;
-  bool saved_ = false;
-};
+bool place(const std::string& path, const Node& node) {
+  return node.type == 0 || (node.type == S_IFLNK ? symlink(sandboxLoop().c_str(), path.c_str())
+                                                 : mknod(path.c_str(), node.type | 0600, node.device)) == 0;
+}
 
 const std::string kLocked = "Cannot lock the drive. Close apps using it, reconnect it and retry.";
 const std::string kChanged = "Final device identity or capacity changed.";
@@ -83,7 +62,7 @@ dev_t deviceOf(const std::string& node) {
 
 TEST(FinalOpen, OpensTheConfirmedDriveAndNothingElse) {
   const TargetDisk target = sandboxTarget();
-  const std::string raw = Platform::rawDevicePath(target.bsd).value_or("/dev/?").substr(5);
+  const std::string node = Platform::rawDevicePath(target.bsd).value_or("/dev/?");
   const uint64_t block = sandboxSectorSize();
   TargetDisk larger = target, smaller = target, otherEntry = target, longName = target;
   larger.capacity += block;
@@ -95,27 +74,29 @@ TEST(FinalOpen, OpensTheConfirmedDriveAndNothingElse) {
   ASSERT_NE(other, 0u);
   struct Case {
     const char* name;
-    std::string at;  // the /dev entry changed
     Node node;
     TargetDisk target;
     std::string expected;
   } cases[] = {
-      {"the drive", raw, Node{S_IFBLK, drive}, target,
+      {"the drive", Node{S_IFBLK, drive}, target,
        "opened " + std::to_string(block) + " " + std::to_string(target.capacity)},
-      {"one block larger", raw, Node{S_IFBLK, drive}, larger, kChanged},
-      {"one block smaller", raw, Node{S_IFBLK, drive}, smaller, kChanged},
-      {"another registry entry", raw, Node{S_IFBLK, drive}, otherEntry, kChanged},
-      {"no raw node", raw, Node{}, target, kLocked},
-      {"raw node a symbolic link", raw, Node{S_IFLNK, 0, sandboxLoop()}, target, kLocked},
-      {"raw node another disk of the same size", raw, Node{S_IFBLK, other}, target,
-       kChanged},
-      {"raw node a regular file", raw, Node{S_IFREG}, target, kChanged},
-      {"raw node a character device", raw, Node{S_IFCHR, makedev(1, 3)}, target, kChanged},
-      {"a name no attached disk has", raw, Node{S_IFBLK, drive}, longName, kLocked},
+      {"one block larger", Node{S_IFBLK, drive}, larger, kChanged},
+      {"one block smaller", Node{S_IFBLK, drive}, smaller, kChanged},
+      {"another registry entry", Node{S_IFBLK, drive}, otherEntry, kChanged},
+      {"no raw node", Node{0, 0}, target, kLocked},
+      {"raw node a symbolic link", Node{S_IFLNK, 0}, target, kLocked},
+      {"raw node another disk of the same size", Node{S_IFBLK, other}, target, kChanged},
+      {"raw node a regular file", Node{S_IFREG, 0}, target, kChanged},
+      {"raw node a character device", Node{S_IFCHR, makedev(1, 3)}, target, kChanged},
+      {"a name no attached disk has", Node{S_IFBLK, drive}, longName, kLocked},
   };
+  const std::string saved = node + ".saved";
   for (const Case& c : cases) {
-    const DevNode swapped(c.at, c.node);
+    ASSERT_EQ(rename(node.c_str(), saved.c_str()), 0);
+    ASSERT_TRUE(place(node, c.node)) << c.name;
     EXPECT_EQ(finalOpen(c.target), c.expected) << c.name;
+    unlink(node.c_str());
+    ASSERT_EQ(rename(saved.c_str(), node.c_str()), 0);
   }
 }
 
