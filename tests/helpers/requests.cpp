@@ -1,9 +1,5 @@
 #include "helpers/requests.h"
 
-#include <nlohmann/json.hpp>
-
-#include "support/base64.h"
-
 WriteRequest validRequest() {
   WriteRequest request;
   request.version = 1;
@@ -14,8 +10,4 @@ WriteRequest validRequest() {
   request.socket = "/private/tmp/ori-0123abcd-4567-89ab-cdef-0123456789ab/s";
   request.nonce = "8D2A1F3C-1B2E-4F5A-9C7D-0E1F2A3B4C5D";
   return request;
-}
-
-std::string requestArgument(const WriteRequest& request) {
-  return encodeBase64(nlohmann::json(request).dump());
 }

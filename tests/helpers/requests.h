@@ -6,6 +6,3 @@
 
 // A request that passes validation; tests change one field at a time.
 WriteRequest validRequest();
-
-// The request as the writer's command-line argument.
-std::string requestArgument(const WriteRequest& request);
