@@ -28,8 +28,8 @@ struct Node {
 };
 
 bool place(const std::string& path, const Node& node) {
-  return node.type == 0 || (node.type == S_IFLNK ? symlink(sandboxLoop().c_str(), path.c_str())
-                                                 : mknod(path.c_str(), node.type | 0600, node.device)) == 0;
+  if (node.type == S_IFLNK) return symlink(sandbox("DEVICE").c_str(), path.c_str()) == 0;
+  return node.type == 0 || mknod(path.c_str(), node.type | 0600, node.device) == 0;
 }
 
 const std::string kLocked = "Cannot lock the drive. Close apps using it, reconnect it and retry.";
@@ -63,14 +63,14 @@ dev_t deviceOf(const std::string& node) {
 TEST(FinalOpen, OpensTheConfirmedDriveAndNothingElse) {
   const TargetDisk target = sandboxTarget();
   const std::string node = Platform::rawDevicePath(target.bsd).value_or("/dev/?");
-  const uint64_t block = sandboxSectorSize();
+  const uint64_t block = std::stoul(sandbox("SECTOR_SIZE"));
   TargetDisk larger = target, smaller = target, otherEntry = target, longName = target;
   larger.capacity += block;
   smaller.capacity -= block;
   otherEntry.registryID += 1;
   longName.bsd = "disk123456";
   // The sandbox's second drive has the same size and block size.
-  const dev_t drive = deviceOf(sandboxLoop()), other = deviceOf(sandboxSecondLoop());
+  const dev_t drive = deviceOf(sandbox("DEVICE")), other = deviceOf(sandbox("DEVICE2"));
   ASSERT_NE(other, 0u);
   struct Case {
     const char* name;

@@ -36,7 +36,7 @@ std::string listing(const std::vector<std::string>& extraPaths = {}) {
 
 // (129 disks, a failing utility: the e2e cases.)
 TEST(Inventory, ListsTheDriveOrFailsWhole) {
-  const std::string drive = sandboxDisk(), list = "list -plist external physical";
+  const std::string drive = sandbox("DISK"), list = "list -plist external physical";
   const json target = sandboxTarget();
   const auto times = [&](std::size_t count) { return json(std::vector(count, target)).dump(); };
   const auto listed = [&](const json& disks, const char* format = "xml") {

@@ -50,13 +50,17 @@ std::string binaryChain(std::size_t levels, std::size_t fan = 1) {
   return binary(objects);
 }
 
+std::string xml(const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + body +
+         "</plist>\n";
+}
+
 std::string xmlChain(std::size_t levels, const std::string& innermost = "") {
   std::string arrays;
   for (std::size_t i = 0; i < levels; ++i) arrays += "<array>";
   arrays += innermost;
   for (std::size_t i = 0; i < levels; ++i) arrays += "</array>";
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + arrays +
-         "</plist>\n";
+  return xml(arrays);
 }
 
 bool parses(const std::string& bytes) {
@@ -126,8 +130,8 @@ TEST(PlistShape, AcceptsOnlyPlainTagsInsideXml) {
 // Each system parses with its own library; callers must read the same values
 // from either.
 TEST(PropertyList, ReadsEachValueTypeAlike) {
-  const PropertyList list = PropertyList::parse(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+  const PropertyList list = PropertyList::parse(xml(
+      "<dict>"
       "<key>Name</key><string>caf\xC3\xA9 &amp; co</string>"
       "<key>Internal</key><false/>"
       "<key>Size</key><integer>16008609792</integer>"
@@ -136,8 +140,7 @@ TEST(PropertyList, ReadsEachValueTypeAlike) {
       "<key>Below</key><real>-2.5</real>"
       "<key>Parts</key><array><dict><key>DeviceIdentifier</key><string>disk4s1</string></dict>"
       "<string>x</string></array>"
-      "<key>When</key><date>2024-01-01T00:00:00Z</date>"
-      "</dict></plist>\n");
+      "<key>When</key><date>2024-01-01T00:00:00Z</date></dict>"));
   const PlistValue root = list.root();
   ASSERT_TRUE(root.isDictionary());
   EXPECT_EQ(root.size(), 8u);
@@ -166,10 +169,6 @@ TEST(PropertyList, ReadsALoneSurrogateAsAReplacement) {
     for (uint16_t unit : units) object += bigEndian(unit, 2);
     return binary({object});
   };
-  const auto xml = [](const std::string& text) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><string>" +
-           text + "</string></plist>\n";
-  };
   struct Case {
     std::string bytes;
     std::string text;
@@ -178,8 +177,8 @@ TEST(PropertyList, ReadsALoneSurrogateAsAReplacement) {
       {utf16({'a', 0xDC00}), "a" + fffd},
       {utf16({0xD800, 0xD800, 'b'}), fffd + fffd + "b"},
       {utf16({0xD83D, 0xDE00, 0xDE00}), grin + fffd},
-      {xml("a&#xD800;b"), "a" + fffd + "b"},
-      {xml("&#xD83D;&#xDE00;&#55357;"), grin + fffd},
+      {xml("<string>a&#xD800;b</string>"), "a" + fffd + "b"},
+      {xml("<string>&#xD83D;&#xDE00;&#55357;</string>"), grin + fffd},
   };
   for (const Case& c : cases)
     EXPECT_EQ(PropertyList::parse(c.bytes).root().string(), c.text) << c.text;

@@ -1,6 +1,5 @@
 #include "helpers/temp_dir.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <stdexcept>
 
 #include "disks/command.h"
-#include "support/unique_fd.h"
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "writer-test-XXXXXX").string();
@@ -43,13 +41,6 @@ std::string readFile(const std::string& path) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
-}
-
-void patchFile(const std::string& path, uint64_t offset, std::string_view bytes) {
-  const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-  if (!fd || ::pwrite(fd.get(), bytes.data(), bytes.size(), static_cast<off_t>(offset)) !=
-                 static_cast<ssize_t>(bytes.size()))
-    throw std::runtime_error("cannot patch " + path);
 }
 
 std::string noiseBytes(std::size_t count, uint32_t seed) {

@@ -25,8 +25,6 @@ class TempDir {
 // Whole-file helpers; they throw std::runtime_error on failure.
 void writeFile(const std::string& path, std::string_view bytes, unsigned mode = 0644);
 std::string readFile(const std::string& path);
-// Writes `bytes` at `offset` of an existing file or device without truncating.
-void patchFile(const std::string& path, uint64_t offset, std::string_view bytes);
 
 // Reproducible bytes that do not compress.
 std::string noiseBytes(std::size_t count, uint32_t seed);

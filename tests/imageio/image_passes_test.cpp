@@ -70,6 +70,12 @@ constexpr char kWriteFailed[] = "Writing failed. Check the connection and free s
 using Hook = std::function<void(const WriteEvent&)>;
 using Totals = std::vector<int64_t>;
 
+// Overwrites one byte in place: the writer's passes may be reading the file.
+void patchFile(const std::string& path, int64_t offset, char byte) {
+  const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  ASSERT_EQ(::pwrite(fd.get(), &byte, 1, offset), 1) << path;
+}
+
 // Runs `action` once, at the event of `stage` that reports `completed`.
 Hook at(const char* stage, int64_t completed, std::function<void()> action) {
   return [=](const WriteEvent& e) {
@@ -116,7 +122,7 @@ class Passes : public ::testing::Test {
     return values;
   }
 
-  void patchSource(int64_t at) { patchFile(source, static_cast<uint64_t>(at), "\x5A"); }
+  void patchSource(int64_t at) { patchFile(source, at, '\x5A'); }
   void appendSource(std::size_t count) { writeFile(source, readFile(source) + std::string(count, 'z')); }
 
   TempDir dir;
@@ -198,7 +204,7 @@ TEST_F(Passes, RefusesAnEmptyOrUnalignedImage) {
 // counterfeit drive, end to end.)
 TEST_F(Passes, ReadBackFindsWhatTheDeviceReallyHolds) {
   confirm(kMiB + 512);
-  EXPECT_EQ(run(4096, at("verifying", kMiB, [&] { patchFile(target, kMiB + 4095, "\x01"); })),
+  EXPECT_EQ(run(4096, at("verifying", kMiB, [&] { patchFile(target, kMiB + 4095, '\x01'); })),
             "USB padding verification failed.");
   EXPECT_EQ(completed("verifying"), Totals{kMiB});
   confirm(2 * kMiB);
