@@ -876,8 +876,8 @@ ROWS = {
                              state=fault(UNMOUNT, {"delay": 11})),
     # A disk utility that misbehaves while the disks are listed; one that
     # ignores SIGTERM is killed after the time limit.
-    "utility.hangs": Row("error", TIMED_OUT, state=fault(LISTING, "ignore-term")),
-    "utility.floods": Row("error", TIMED_OUT, state=fault(LISTING, "flood")),
+    "utility.hangs": Row("error", TIMED_OUT, state=fault(LISTING, {"ignore-term": True})),
+    "utility.floods": Row("error", TIMED_OUT, state=fault(LISTING, {"flood": True})),
     "inherited-signals": Row("complete", setup=careless_parent),
     # A starter's environment, timers and working directory change nothing.
     "inherited-environment": Row("complete", prepare=plant_provider, setup=lambda:
