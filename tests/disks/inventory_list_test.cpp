@@ -42,6 +42,7 @@ TEST(Inventory, ListsTheDriveOrFailsWhole) {
   const auto listed = [&](const json& disks, const char* format = "xml") {
     return json{{list, {{"print", {{"WholeDisks", disks}}}, {"format", format}}}};
   };
+  const json notDict = {{"print", json::array({drive})}};
   const std::string invalidInventory = "error: Invalid external drive inventory.";
   struct Case {
     const char* name;
@@ -57,10 +58,10 @@ TEST(Inventory, ListsTheDriveOrFailsWhole) {
       {"a six-digit identifier", listed({"disk123456"}), "error: Invalid device identifier."},
       {"no WholeDisks", json{{list, {{"print", {{"AllDisks", {drive}}}}}}}, invalidInventory},
       {"WholeDisks with a number", listed({drive, 5}), invalidInventory},
-      {"listing not a dictionary", json{{list, "not-dict"}}, "error: Invalid system information."},
-      {"a volume's information not a dictionary", json{{"info -plist /", "not-dict"}},
+      {"listing not a dictionary", json{{list, notDict}}, "error: Invalid system information."},
+      {"a volume's information not a dictionary", json{{"info -plist /", notDict}},
        "error: Invalid system information."},
-      {"listing not a property list", json{{list, "not-plist"}},
+      {"listing not a property list", json{{list, {{"stdout", "this is not a property list\n"}}}},
        "error: The data is not in the property list format."},
   };
   for (const Case& c : cases) {

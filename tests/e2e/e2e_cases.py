@@ -1,18 +1,18 @@
 #!/usr/bin/env python3
 """End-to-end cases of the real writer, run as root inside scripts/sandbox.
 
-    e2e_cases.py --build DIR [--untraced] CASE [ARG...]
+    e2e_cases.py --build DIR [--untraced] CASE
 
 Each case plays the Imager (or runs the real imager), lets the writer do its
 whole job against the sandbox's drive, and checks the events, the exit
-status, what the drive holds, and what is left behind: no process, no lock
-on the drive, no descriptor in the writer at its exit (it is held there with
-ptrace; --untraced leaves that out) and none but 0 to 2 in any disk utility
-run. Exit status 0 means the case passed.
+status and what the drive holds; then that nothing is left behind: no
+process, no lock on the drive, no descriptor in the writer at its exit (it is
+held there with ptrace; --untraced leaves that out) and none but 0 to 2 in
+any disk utility run. Exit status 0 means the case passed.
 """
 
-import argparse
 import base64
+import bz2
 import contextlib
 import ctypes
 import fcntl
@@ -45,9 +45,14 @@ HOME = os.environ.get("SANDBOX_HOME", "")
 DEVICE = os.environ.get("SANDBOX_DEVICE", "")
 CHANGED = "The selected drive changed, is protected or was disconnected. Select it again."
 TIMED_OUT = "System query timed out or returned too much data."
+LOCKED = "Cannot lock the drive. Close apps using it, reconnect it and retry."
 CLOSING = ("complete", "error", "cancelled")
+BEFORE_WRITING = ("checking", "inspecting")
 TRACE = True  # hold the writer at its exit to see its descriptors
 BUILD = ""  # where the programs were built
+# 3 MiB and 2.5 KiB: whole 512-byte sectors, as an image must be, with a
+# last 4096-byte block that needs padding.
+IMAGE_BYTES = 3 * MiB + 2560
 
 
 class CaseFailed(Exception):
@@ -62,43 +67,37 @@ def check(condition, message):
 # ---- Images and the drive -------------------------------------------------
 
 def raw_image(size, seed=7):
-    """An image of `size` bytes: a stretch of random data, a stretch of zeros
-    and a text-like tail, so that every packer has something to do."""
+    # Random data, zeros and a text-like tail: every packer has something to do.
     rng = random.Random(seed)
     third = size // 3
     text = b"".join(b"file %08d of the image\n" % i for i in range(size // 24 + 1))
     return (rng.randbytes(third) + bytes(third) + text)[:size]
 
 
-def pack(raw, form, directory=None):
-    """Writes `raw` packed as `form` into the user's home (or `directory`),
-    owned by the user, and returns the path."""
-    directory = directory or HOME
-    path = os.path.join(directory, "image." + {"raw": "img", "gzip": "img.gz", "xz": "img.xz",
-                                               "zip": "zip"}[form])
-    if form == "raw":
-        data = raw
-    elif form == "gzip":
-        data = gzip.compress(raw, 6)
-    elif form == "xz":
-        data = lzma.compress(raw, preset=1)
-    else:
-        with contextlib.closing(io.BytesIO()) as buffer:
-            with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-                archive.writestr("os/", b"")  # a directory entry before the image
-                archive.writestr("os/disk.img", raw)
-            data = buffer.getvalue()
+def user_file(name, data=b"", directory=None, owner=UID):
+    """A file of the user's; `data` an int makes it sparse, that large."""
+    path = os.path.join(directory or HOME, name)
     with open(path, "wb") as f:
-        f.write(data)
-    os.chown(path, UID, UID)
+        f.truncate(data) if isinstance(data, int) else f.write(data)
+    os.chown(path, owner, owner)
     return path
 
 
-def inspection(path, raw):
-    with open(path, "rb") as f:
-        stored = f.read()
-    return {"bytes": len(stored), "sha256": hashlib.sha256(stored).hexdigest(),
-            "expanded": len(raw), "expandedSHA256": hashlib.sha256(raw).hexdigest()}
+def zipped(raw):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr("os/", b"")  # a directory entry before the image
+        archive.writestr("os/disk.img", raw)
+    return buffer.getvalue()
+
+
+PACKERS = {"raw": ("img", bytes), "gzip": ("img.gz", lambda raw: gzip.compress(raw, 6)),
+           "xz": ("img.xz", lambda raw: lzma.compress(raw, preset=1)), "zip": ("zip", zipped)}
+
+
+def pack(raw, form, directory=None):
+    suffix, packer = PACKERS[form]
+    return user_file("image." + suffix, packer(raw), directory)
 
 
 def drive_size():
@@ -117,33 +116,45 @@ def diskseq():
 
 
 def target():
-    """The drive as the inventory describes it."""
     return {"bsd": DRIVE, "name": "Sandbox USB Drive", "capacity": drive_size(),
             "registryID": diskseq(), "bus": "USB"}
 
 
 def fill_drive():
     with open(DEVICE, "r+b") as f:
-        size = f.seek(0, os.SEEK_END)
-        f.seek(0)
-        for _ in range(size // MiB):
-            f.write(bytes([FILL]) * MiB)
+        f.write(bytes([FILL]) * drive_size())
 
 
-def drive_bytes(length):
-    subprocess.run(["blockdev", "--flushbufs", DEVICE], check=True)
-    with open(DEVICE, "rb") as f:
+def drive_bytes(length, device=DEVICE):
+    subprocess.run(["blockdev", "--flushbufs", device], check=True)
+    with open(device, "rb") as f:
         return f.read(length)
 
 
-def edit_state(change):
-    """Puts the misbehaving stand-in over the real disk utility
-    (tests/fake_diskutil) and changes its description."""
+def check_drive(raw=b""):
+    """The drive holds `raw`, its last block padded with zeros, and the
+    filling beyond; with no `raw`, it is unchanged."""
+    block = sector_size()
+    padded = -(-len(raw) // block) * block
+    held = drive_bytes(padded + MiB)
+    check(held[:len(raw)] == raw, "the drive does not hold the image")
+    check(held[len(raw):padded] == bytes(padded - len(raw)), "the last block is not zero-padded")
+    check(held[padded:] == bytes([FILL]) * (len(held) - padded),
+          "the drive changed beyond byte %d" % padded)
+
+
+def exclusive(device=DEVICE):
+    return os.open(device, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC)
+
+
+def set_faults(faults):
+    """Puts the misbehaving stand-in (tests/fake_diskutil) over the real disk
+    utility and has it fault these command lines."""
     subprocess.run(["/sandbox/use-stand-in"], check=True)
     path = os.environ["SANDBOX_STATE"]
     with open(path) as f:
         state = json.load(f)
-    change(state)
+    state["faults"] = faults
     with open(path, "w") as f:
         json.dump(state, f)
 
@@ -164,42 +175,29 @@ def ptrace(request, pid, data=0):
         raise OSError(error, "ptrace: " + os.strerror(error))
 
 
-def open_descriptors(pid):
-    found = {}
-    for name in os.listdir("/proc/%d/fd" % pid):
-        with contextlib.suppress(OSError):
-            found[int(name)] = os.readlink("/proc/%d/fd/%s" % (pid, name))
-    return found
-
-
-def peak_resident_mib(pid):
-    """The most the process's own memory (not its parent's before the exec)
-    ever held resident."""
-    with open("/proc/%d/status" % pid) as f:
-        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:")) / 1024
+# SIGCHLD writes to the pipe of WAKER, so that a stop of the traced writer is
+# served at once: until then the writer's main thread stands still.
+WAKER, _wakes = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
+signal.set_wakeup_fd(_wakes, warn_on_full_buffer=False)
+signal.signal(signal.SIGCHLD, lambda *_: None)
 
 
 class Writer:
-    """The real writer, started with one argument. Traced, it stops once at
-    its exit, after its last system call and before the kernel closes what it
-    still holds, and `at_exit` records those descriptors."""
+    """The real writer, started with `request` as its one argument, and what
+    it did. Traced, it stops once at its exit, after its last system call and
+    before the kernel closes what it still holds: `at_exit` records those
+    descriptors."""
 
-    # Read end of a pipe that SIGCHLD writes to, so that a stop is served at
-    # once: until then the writer's main thread stands still.
-    waker = None
-
-    def __init__(self, build, argument, trace, setup=None):
-        if Writer.waker is None:
-            Writer.waker, wakes = os.pipe2(os.O_NONBLOCK | os.O_CLOEXEC)
-            signal.set_wakeup_fd(wakes)
-            signal.signal(signal.SIGCHLD, lambda *_: None)
+    def __init__(self, request, setup=None):
+        self.request, self.events = request, []
         self.out, self.err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        argument = base64.b64encode(json.dumps(request).encode()).decode()
         self.process = subprocess.Popen(
-            [os.path.join(build, "writer"), argument], stdin=subprocess.DEVNULL,
+            [os.path.join(BUILD, "writer"), argument], stdin=subprocess.DEVNULL,
             stdout=self.out, stderr=self.err,
-            preexec_fn=lambda: (setup and setup(), trace and ptrace(PTRACE_TRACEME, 0)))
+            preexec_fn=lambda: (setup and setup(), TRACE and ptrace(PTRACE_TRACEME, 0)))
         self.pid, self.status, self.at_exit, self.peak_mib = self.process.pid, None, None, None
-        if trace:
+        if TRACE:
             _, status = os.waitpid(self.pid, 0)  # held at the exec
             check(os.WIFSTOPPED(status), "the traced writer did not stop at its start")
             # An exec of its own (ThreadSanitizer may re-execute the program)
@@ -208,10 +206,9 @@ class Writer:
                    PTRACE_O_TRACEEXEC | PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL)
             ptrace(PTRACE_CONT, self.pid)
 
-    def poll(self):
-        """Serves the stops of a traced writer; True once it has ended."""
+    def poll(self):  # serves a traced writer's stops; True once it has ended
         with contextlib.suppress(BlockingIOError):
-            os.read(Writer.waker, 4096)
+            os.read(WAKER, 4096)
         while self.status is None:
             pid, status = os.waitpid(self.pid, os.WNOHANG)
             if pid == 0:
@@ -219,8 +216,14 @@ class Writer:
             if os.WIFSTOPPED(status):
                 event = status >> 16
                 if event == PTRACE_EVENT_EXIT:
-                    self.at_exit = open_descriptors(self.pid)
-                    self.peak_mib = peak_resident_mib(self.pid)
+                    self.at_exit = {}
+                    for fd in os.listdir("/proc/%d/fd" % self.pid):
+                        with contextlib.suppress(OSError):
+                            self.at_exit[int(fd)] = os.readlink("/proc/%d/fd/%s" % (self.pid, fd))
+                    # Its own high-water mark, not its parent's before the exec.
+                    with open("/proc/%d/status" % self.pid) as f:
+                        self.peak_mib = next(int(line.split()[1]) for line in f
+                                             if line.startswith("VmHWM:")) / 1024
                 # A stop for a signal passes the signal on; an event stop has none.
                 ptrace(PTRACE_CONT, self.pid, 0 if event else os.WSTOPSIG(status))
             else:
@@ -228,106 +231,27 @@ class Writer:
         return True
 
     def wait(self, timeout):
+        """Waits for the end, then checks that only the standard three were
+        left open at the exit, and the channel after success: that exit
+        leaves it open while the heartbeat reads it."""
         deadline = time.monotonic() + timeout
         while not self.poll():
             if time.monotonic() > deadline:
                 self.process.kill()
                 raise CaseFailed("the writer did not end within %d s" % timeout)
-            select.select([Writer.waker], [], [], 0.1)
+            select.select([WAKER], [], [], 0.1)
         self.out.seek(0)
         self.err.seek(0)
-        return self.out.read(), self.err.read()
-
-    def check_descriptors(self):
-        """Only the standard three are left at the exit, and the channel after
-        success: that exit leaves it open while the heartbeat reads it."""
+        self.out, self.err = self.out.read(), self.err.read()
         if self.at_exit is None:
             check(not TRACE, "the writer's exit was not seen")
-            return
+            return self
         extra = {fd: what for fd, what in self.at_exit.items() if fd > 2}
         channel = [fd for fd, what in extra.items() if what.startswith("socket:")]
         allowed = channel[:1] if self.status == 0 else []
         check(set(extra) == set(allowed) and all(fd in self.at_exit for fd in (0, 1, 2)),
               "descriptors at the writer's exit (status %s): %s" % (self.status, self.at_exit))
-
-
-# ---- The Imager's side of a session ---------------------------------------
-
-class Imager:
-    """Listens as the session user, starts the writer with a request and
-    follows its events, pinging every two seconds unless told not to."""
-
-    def __init__(self, build, listener_uid=UID, name="s"):
-        self.build = build
-        self.directory = "/private/tmp/ori-" + str(uuid.uuid4())
-        os.mkdir(self.directory, 0o700)
-        os.chown(self.directory, listener_uid, listener_uid)
-        self.path = self.directory + "/" + name
-        self.server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        # The writer sees the credentials the listener had when it listened.
-        os.setegid(listener_uid)
-        os.seteuid(listener_uid)
-        try:
-            self.server.bind(self.path)
-            self.server.listen(1)
-        finally:
-            os.seteuid(0)
-            os.setegid(0)
-
-    def request(self, source, inspected, **changes):
-        request = {"version": 1, "source": source, "inspection": inspected, "target": target(),
-                   "uid": UID, "socket": self.path, "nonce": str(uuid.uuid4()).upper()}
-        request.update(changes)
-        return request
-
-    def run(self, request, ping=True, close_after=None, stop_reading=False, timeout=120,
-            setup=None):
-        """Runs one session. `close_after` names a stage whose first event
-        makes the Imager close the channel and stop listening. With
-        `stop_reading` it reads nothing after the first event but keeps the
-        channel open and goes on pinging; once the writer has ended it takes
-        what is left."""
-        argument = base64.b64encode(json.dumps(request).encode()).decode()
-        writer = Writer(self.build, argument, TRACE, setup)
-        events = []
-        self.server.settimeout(30)
-        connection, _ = self.server.accept()
-        deadline = time.monotonic() + timeout
-        next_ping = time.monotonic()
-        pending = b""
-        with connection:
-            while time.monotonic() < deadline:
-                if ping and time.monotonic() >= next_ping:
-                    with contextlib.suppress(OSError):
-                        connection.sendall(b"ping\n")
-                    next_ping += 2
-                # Having stopped, it reads again once the writer has ended.
-                reading = writer.poll() or not (stop_reading and events)
-                watched = [Writer.waker] + ([connection] if reading else [])
-                ready, _, _ = select.select(watched, [], [], 0.1)
-                if connection not in ready:
-                    continue
-                try:
-                    data = connection.recv(65536)
-                except ConnectionResetError:
-                    data = b""  # the writer left with pings unread: the end all the same
-                if not data:
-                    break
-                pending += data
-                *lines, pending = pending.split(b"\n")
-                events += [json.loads(line) for line in lines]
-                if close_after and any(e["stage"] == close_after for e in events):
-                    break
-        out, err = writer.wait(timeout)
-        self.server.close()
-        writer.check_descriptors()
-        return Session(request, events, writer.status, out, err, writer.peak_mib)
-
-
-class Session:
-    def __init__(self, request, events, status, out, err, peak_mib=None):
-        self.request, self.events, self.status = request, events, status
-        self.out, self.err, self.peak_mib = out, err, peak_mib
+        return self
 
     def describe(self):
         return "status %s, events:\n%s" % (
@@ -348,14 +272,84 @@ class Session:
               "closing event, expected %s %r: %s" % (stage, message, self.describe()))
 
 
+# ---- The Imager's side of a session ---------------------------------------
+
+class Imager:
+    """Listens as `listener_uid`, starts the writer with a request and
+    follows its events, pinging every two seconds unless told not to."""
+
+    def __init__(self, listener_uid=UID, name="s"):
+        self.directory = "/private/tmp/ori-" + str(uuid.uuid4())
+        os.mkdir(self.directory, 0o700)
+        os.chown(self.directory, listener_uid, listener_uid)
+        self.path = self.directory + "/" + name
+        self.server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        # The writer sees the credentials the listener had when it listened.
+        os.setegid(listener_uid)
+        os.seteuid(listener_uid)
+        try:
+            self.server.bind(self.path)
+            self.server.listen(1)
+        finally:
+            os.seteuid(0)
+            os.setegid(0)
+
+    def request(self, source, raw, **changes):
+        with open(source, "rb") as f:
+            stored = f.read()
+        inspected = {"bytes": len(stored), "sha256": hashlib.sha256(stored).hexdigest(),
+                     "expanded": len(raw), "expandedSHA256": hashlib.sha256(raw).hexdigest()}
+        return {"version": 1, "source": source, "inspection": inspected, "target": target(),
+                "uid": UID, "socket": self.path, "nonce": str(uuid.uuid4()).upper(), **changes}
+
+    def run(self, request, ping=True, close_after=None, stop_reading=False, setup=None):
+        """Runs one session. `close_after` names a stage whose first event
+        makes the Imager close the channel and stop listening. With
+        `stop_reading` it reads nothing after the first event but keeps the
+        channel open and goes on pinging; once the writer has ended it takes
+        what is left."""
+        writer = Writer(request, setup)
+        events = writer.events
+        self.server.settimeout(30)
+        connection, _ = self.server.accept()
+        deadline = time.monotonic() + 120
+        next_ping = time.monotonic()
+        pending = b""
+        with connection:
+            while time.monotonic() < deadline:
+                if ping and time.monotonic() >= next_ping:
+                    with contextlib.suppress(OSError):
+                        connection.sendall(b"ping\n")
+                    next_ping += 2
+                # Having stopped, it reads again once the writer has ended.
+                reading = writer.poll() or not (stop_reading and events)
+                watched = [WAKER] + ([connection] if reading else [])
+                ready, _, _ = select.select(watched, [], [], 0.1)
+                if connection not in ready:
+                    continue
+                try:
+                    data = connection.recv(65536)
+                except ConnectionResetError:
+                    data = b""  # the writer left with pings unread: the end all the same
+                if not data:
+                    break
+                pending += data
+                *lines, pending = pending.split(b"\n")
+                events += [json.loads(line) for line in lines]
+                if close_after and any(e["stage"] == close_after for e in events):
+                    break
+        writer.wait(120)
+        self.server.close()
+        return writer
+
+
 def expect_nothing_left():
     """No other process in the sandbox, the drive's lock is free, and no
     disk utility run inherited a descriptor beyond 0 to 2 (the stand-in logs
     what it found open)."""
-    others = [p for p in os.listdir("/proc")
-              if p.isdigit() and int(p) not in (1, os.getpid())]
+    others = [p for p in os.listdir("/proc") if p.isdigit() and int(p) not in (1, os.getpid())]
     check(not others, "processes left behind: %s" % others)
-    fd = os.open(DEVICE, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC)
+    fd = exclusive()
     fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
     os.close(fd)
     with contextlib.suppress(FileNotFoundError), open(os.environ["SANDBOX_LOG"]) as log:
@@ -364,10 +358,8 @@ def expect_nothing_left():
                   "the disk utility inherited descriptors: %s" % call)
 
 
-# ---- Checks of a successful job -------------------------------------------
-
-def check_events(session, inspected, block):
-    events = session.events
+def check_events(session):
+    events, inspected, block = session.events, session.request["inspection"], sector_size()
     expanded, stored = inspected["expanded"], inspected["bytes"]
     stages = [e["stage"] for e in events]
     collapsed = [s for i, s in enumerate(stages) if i == 0 or stages[i - 1] != s]
@@ -375,9 +367,8 @@ def check_events(session, inspected, block):
           "stage order %s" % collapsed)
     by = lambda stage: [e for e in events if e["stage"] == stage]
 
-    reads = -(-stored // MiB)
     checking = [(e["completed"], e["total"]) for e in by("checking")]
-    hashed = [(min((i + 1) * MiB, stored), stored) for i in range(reads)]
+    hashed = [(min((i + 1) * MiB, stored), stored) for i in range(-(-stored // MiB))]
     check(checking == hashed + [(stored, stored)] + hashed, "checking events %s" % checking[:8])
 
     inspecting = by("inspecting")
@@ -393,22 +384,9 @@ def check_events(session, inspected, block):
           "closing event " + session.describe())
 
 
-def check_drive(raw, block):
-    padded = -(-len(raw) // block) * block
-    held = drive_bytes(padded + MiB)
-    check(held[:len(raw)] == raw, "the drive does not hold the image")
-    check(held[len(raw):padded] == bytes(padded - len(raw)), "the last block is not zero-padded")
-    check(held[padded:] == bytes([FILL]) * (len(held) - padded), "bytes beyond the image changed")
-
-
-# ---- The cases ------------------------------------------------------------
-
-# 3 MiB and 2.5 KiB: a last block that needs padding on every sector size.
-IMAGE_BYTES = 3 * MiB + 2560
-
+# ---- The real imager --------------------------------------------------------
 
 def imager(*arguments, user=None):
-    """The real imager from the sandbox's PATH, as `user` or root, on pipes."""
     command = (["runuser", "-u", user, "--"] if user else []) + ["imager", *arguments]
     return subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True,
                           timeout=120, start_new_session=True)
@@ -416,9 +394,10 @@ def imager(*arguments, user=None):
 
 IMAGER_STAGES = ["Measuring image", "Measuring expanded image", "Checking image (1 of 2)",
                  "Checking image (2 of 2)", "Inspecting image", "Writing", "Verifying"]
+YES = ["write", "--yes", "--user", USER]
 
 
-def case_imager(build):
+def case_imager():
     """The real imager as a person sees it: the drive table (and the JSON
     lines for programs), a refusal for want of administrator rights, the
     writer's message on failure, and named stages with a summary, in plain
@@ -442,20 +421,19 @@ def case_imager(build):
           ["The writer needs administrator rights: run imager write with sudo."],
           "imager write as the user: %r" % run.stderr)
     open_on_drive_volume()
-    run = imager("write", "--yes", "--user", USER, source, DRIVE)
+    run = imager(*YES, source, DRIVE)
     check(run.returncode == 4 and run.stderr.endswith("Failed: System query failed: %s\n"
                                                       % UNMOUNT_FAILED),
           "imager write, failing: %r" % run.stderr)
     HELD.pop().close()
-    edit_state(lambda s: s.setdefault("faults", {}).update(
-        {UNMOUNT: {"exit": 1, "stderr": ""}}))
-    run = imager("write", "--yes", "--user", USER, source, DRIVE)
+    set_faults({UNMOUNT: {"exit": 1, "stderr": ""}})
+    run = imager(*YES, source, DRIVE)
     check(run.stderr.endswith("Failed: The disk utility failed without giving a reason: reconnect "
                               "the drive and try again.\n"), "an empty reason: %r" % run.stderr)
-    edit_state(lambda s: s["faults"].clear())
+    set_faults({})
 
     # By the kernel's name for it, as a Linux user knows the drive.
-    run = imager("write", "--yes", "--user", USER, source, "sdz")
+    run = imager(*YES, source, "sdz")
     check(run.returncode == 0 and run.stderr.startswith("/dev/sdz is %s.\n" % DRIVE),
           "imager write: %s %s" % (run.stdout[-500:], run.stderr))
     check(all(c == "\n" or " " <= c < "\x7f" for c in run.stdout), "control characters")
@@ -466,30 +444,15 @@ def case_imager(build):
     pattern = (r"Wrote %.1f MB to %s \(Sandbox USB Drive\) in [0-9.]+ s; write \d+ MB/s, "
                r"verify \d+ MB/s; verified\.$" % (len(raw) / 1e6, DRIVE))
     check(re.match(pattern, summary), "summary: %r" % summary)
-    check_drive(raw, sector_size())
-    expect_nothing_left()
+    check_drive(raw)
 
 
 # ---- The imager's own refusals, interrupts and several drives -------------
-
-def user_file(name, data=b"", directory=None, owner=None):
-    path = os.path.join(directory or HOME, name)
-    with open(path, "wb") as f:
-        f.write(data)
-    os.chown(path, UID if owner is None else owner, UID if owner is None else owner)
-    return path
-
 
 def padded(data):
     """`data` followed by zeros up to a multiple of 512 bytes, as a raw image
     would be: the writer would take it for one."""
     return data + bytes(-len(data) % 512 or 512)
-
-
-def sparse(name, size):
-    path = user_file(name)
-    os.truncate(path, size)
-    return path
 
 
 def expect_refusal(run, status, message, measured=False):
@@ -501,7 +464,7 @@ def expect_refusal(run, status, message, measured=False):
           "expected %d %r, got %d %r" % (status, message, run.returncode, run.stderr))
     check(("Measuring image" in stages) == measured and "Checking image (1 of 2)" not in stages,
           "stages seen: %s" % stages)
-    check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
+    check_drive()
 
 
 RAW = raw_image(MiB)
@@ -509,7 +472,7 @@ RAW = raw_image(MiB)
 # Python makes are the real thing, the rest their headers.
 FORMATS = [
     ("image.img.zst", padded(b"\x28\xb5\x2f\xfd"), "is compressed with zstd, which this tool does not decode: run `zstd -d` on it first."),
-    ("image.img.bz2", padded(__import__("bz2").compress(RAW)), "is compressed with bzip2, which this tool does not decode: run `bunzip2` on it first."),
+    ("image.img.bz2", padded(bz2.compress(RAW)), "is compressed with bzip2, which this tool does not decode: run `bunzip2` on it first."),
     ("image.img.lz4", padded(b"\x04\x22\x4d\x18"), "is compressed with lz4, which this tool does not decode: run `lz4 -d` on it first."),
     ("image.7z", padded(b"7z\xbc\xaf\x27\x1c"), "is a 7z archive, which this tool does not decode: run `7z x` on it first."),
     ("image.rar", padded(b"Rar!\x1a\x07\x01\x00"), "is a rar archive, which this tool does not decode: run `unrar x` on it first."),
@@ -527,19 +490,18 @@ FORMATS = [
 ]
 
 
-def case_image_formats(build):
+def case_image_formats():
     """What the writer cannot decode or would write wrongly is refused, with
     what it is and what to do, before any writer starts."""
     fill_drive()
     for name, data, message in FORMATS:
         path = user_file(name, data)
-        run = imager("write", "--yes", "--user", USER, path, DRIVE)
-        expect_refusal(run, 3, path + " " + message, measured=name.startswith(("cut", "odd")))
-    expect_nothing_left()
+        expect_refusal(imager(*YES, path, DRIVE), 3, path + " " + message,
+                       measured=name.startswith(("cut", "odd")))
 
 
 def refusal_rows():
-    """(arguments, as user, status, message, measured) for each refusal."""
+    """(arguments, status, message, measured) for each refusal."""
     image = user_file("image.img", RAW)
     linked = user_file("linked.img", RAW)
     os.link(linked, linked + ".2")
@@ -548,113 +510,169 @@ def refusal_rows():
     os.mkfifo(fifo)
     os.chmod("/Volumes/DRIVE", 0o777)
     on_drive = user_file("image.img", RAW, "/Volumes/DRIVE")
-    large = sparse("large.img", drive_size() + 512)
-    huge = sparse("huge.img", (128 << 30) + 512)
+    large = user_file("large.img", drive_size() + 512)
+    huge = user_file("huge.img", (128 << 30) + 512)
     checked = user_file("checked.img", RAW)
     user_file("checked.img.sha256", b"%s  checked.img\n" % (b"0" * 64))
-    yes = ["write", "--yes", "--user", USER]
     see = " Run `imager list` to see the drives that may be written."
     return [
-        (yes + [image, "disk9"], 4, "There is no drive disk9." + see, False),
-        (yes + [image, DRIVE + "s1"], 4, "%ss1 is a partition of %s: name the whole drive, %s." % (DRIVE, DRIVE, DRIVE), False),
-        (yes + [image, "sdz9"], 4, "sdz9 is not a drive's name: name it as `imager list` shows it, e.g. disk4.", False),
-        (yes + [image, "/dev/sdz1"], 4, "/dev/sdz1 is a partition of %s: name the whole drive, %s." % (DRIVE, DRIVE), False),
-        (yes + [image, "disk1"], 4, "disk1 is an internal disk, which is never written." + see, False),
-        (yes + [on_drive, DRIVE], 4, DRIVE + " holds the image itself: copy the image to another disk first, or choose another drive.", False),
-        (yes + [large, DRIVE], 4, "The image (%.1f MB) is larger than %s (%.1f MB): choose a larger drive." % ((drive_size() + 512) / 1e6, DRIVE, drive_size() / 1e6), False),
-        (yes + [image, DRIVE, "/dev/r" + DRIVE], 2, DRIVE + " is named more than once: name each drive once.", False),
-        (yes + [huge, DRIVE], 3, huge + " is 137.44 GB, more than the 128 GiB the writer accepts.", False),
-        (yes + [HOME, DRIVE], 3, HOME + " is a folder: name the image file inside it.", False),
-        (yes + [foreign, DRIVE], 3, foreign + " belongs to another user, which the writer does not accept: copy it first (`cp %s COPY`) and write the copy." % foreign, False),
-        (yes + [linked, DRIVE], 3, linked + " has other hard links, which the writer does not accept: copy it first (`cp %s COPY`) and write the copy." % linked, False),
-        (yes + [fifo, DRIVE], 3, fifo + " is a special file (a device, a pipe or a socket), not an image: name an image file.", False),
+        (YES + [image, "disk9"], 4, "There is no drive disk9." + see, False),
+        (YES + [image, DRIVE + "s1"], 4, "%ss1 is a partition of %s: name the whole drive, %s." % (DRIVE, DRIVE, DRIVE), False),
+        (YES + [image, "sdz9"], 4, "sdz9 is not a drive's name: name it as `imager list` shows it, e.g. disk4.", False),
+        (YES + [image, "/dev/sdz1"], 4, "/dev/sdz1 is a partition of %s: name the whole drive, %s." % (DRIVE, DRIVE), False),
+        (YES + [image, "disk1"], 4, "disk1 is an internal disk, which is never written." + see, False),
+        (YES + [on_drive, DRIVE], 4, DRIVE + " holds the image itself: copy the image to another disk first, or choose another drive.", False),
+        (YES + [large, DRIVE], 4, "The image (%.1f MB) is larger than %s (%.1f MB): choose a larger drive." % ((drive_size() + 512) / 1e6, DRIVE, drive_size() / 1e6), False),
+        (YES + [image, DRIVE, "/dev/r" + DRIVE], 2, DRIVE + " is named more than once: name each drive once.", False),
+        (YES + [huge, DRIVE], 3, huge + " is 137.44 GB, more than the 128 GiB the writer accepts.", False),
+        (YES + [HOME, DRIVE], 3, HOME + " is a folder: name the image file inside it.", False),
+        (YES + [foreign, DRIVE], 3, foreign + " belongs to another user, which the writer does not accept: copy it first (`cp %s COPY`) and write the copy." % foreign, False),
+        (YES + [linked, DRIVE], 3, linked + " has other hard links, which the writer does not accept: copy it first (`cp %s COPY`) and write the copy." % linked, False),
+        (YES + [fifo, DRIVE], 3, fifo + " is a special file (a device, a pipe or a socket), not an image: name an image file.", False),
         (["write", "--user", USER, image, DRIVE], 2, "Nothing was written: there is no terminal to ask whether %s may be erased. Add --yes to write without asking." % DRIVE, False),
-        (yes + ["--sha256", "ab" * 32, image, DRIVE], 3, image + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
-        (yes + [checked, DRIVE], 3, checked + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
+        (YES + ["--sha256", "ab" * 32, image, DRIVE], 3, image + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
+        (YES + [checked, DRIVE], 3, checked + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
     ]
 
 
-def case_refusals(build):
+def case_refusals():
     """Every refusal the imager can tell before writing ends before the image
     is measured (the digest's, after it), with its own status and message."""
     fill_drive()
     for arguments, status, message, measured in refusal_rows():
         expect_refusal(imager(*arguments), status, message, measured)
-    expect_nothing_left()
 
 
-def interrupted_at(arguments, line):
-    """Runs `imager` and sends it SIGINT once `line` starts a line of its output."""
-    process = subprocess.Popen(["imager", *arguments], stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                               start_new_session=True)
-    for output in process.stdout:
-        if output.startswith(line):
-            process.send_signal(signal.SIGINT)
-            break
-    out, err = process.communicate(timeout=60)
-    return process.returncode, err
-
-
-def case_interrupts(build):
+def case_interrupts():
     """Ctrl-C while measuring, writing or verifying (on a slow drive) stops the
     job at once with status 130, says what the drive holds now, and leaves no
     writer behind."""
-    raw = raw_image(12 * MiB)
-    source = pack(raw, "raw")
+    source = pack(raw_image(12 * MiB), "raw")
     # 8 GiB of zeros in gzip members of 64 MiB each: slow to measure.
-    member = gzip.compress(bytes(64 * MiB), 1)
-    large = user_file("large.img.gz", member * 128)
+    large = user_file("large.img.gz", gzip.compress(bytes(64 * MiB), 1) * 128)
     partly = "Interrupted: %s was partly written and will not start until it is written again." % DRIVE
-    for arguments, line, message in [
-            ([large, DRIVE], "Measuring expanded image", "imager: Interrupted while measuring the image: nothing was written."),
-            ([source, DRIVE], "Writing", partly),
-            ([source, DRIVE], "Verifying", partly)]:
-        status, err = interrupted_at(["write", "--yes", "--user", USER] + arguments, line)
-        check(status == 130 and err.splitlines()[-1] == message, "at %s: %d %r" % (line, status, err))
+    for image, line, message in [
+            (large, "Measuring expanded image", "imager: Interrupted while measuring the image: nothing was written."),
+            (source, "Writing", partly), (source, "Verifying", partly)]:
+        process = subprocess.Popen(["imager", *YES, image, DRIVE], stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                   start_new_session=True)
+        for output in process.stdout:
+            if output.startswith(line):
+                process.send_signal(signal.SIGINT)
+                break
+        _, err = process.communicate(timeout=60)
+        check(process.returncode == 130 and err.splitlines()[-1] == message,
+              "at %s: %d %r" % (line, process.returncode, err))
         expect_nothing_left()
 
 
-def case_two_drives(build):
+def case_two_drives():
     """One image onto two drives at once, its checksum given: one line of
-    progress and one summary per drive. A drive that fails (held by another program) does not stop the
-    other, and the status says it failed."""
+    progress and one summary per drive. A drive that fails (held by another
+    program) does not stop the other, and the status says it failed."""
     raw = raw_image(IMAGE_BYTES)
     source = pack(raw, "xz")
-    second = os.environ["SANDBOX_DEVICE2"]
+    second, disk2 = os.environ["SANDBOX_DEVICE2"], os.environ["SANDBOX_DISK2"]
     fill_drive()
-    held = os.open(os.environ["SANDBOX_DEVICE2"], os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC)
-    run = imager("write", "--yes", "--user", USER, source, DRIVE, os.environ["SANDBOX_DISK2"])
+    held = exclusive(second)
+    run = imager(*YES, source, DRIVE, disk2)
     os.close(held)
-    check(run.returncode == 4 and run.stderr.splitlines()[-1] == "Failed on %s: Cannot lock the drive. Close apps using it, reconnect it and retry." % os.environ["SANDBOX_DISK2"],
+    check(run.returncode == 4 and run.stderr.splitlines()[-1] == "Failed on " + disk2 + ": " + LOCKED,
           "one drive held: %d %r" % (run.returncode, run.stderr))
-    check_drive(raw, sector_size())
+    check_drive(raw)
     fill_drive()
     with open(source, "rb") as f:  # a right checksum lets the write go on
         digest = hashlib.sha256(f.read()).hexdigest()
-    run = imager("write", "--yes", "--sha256", digest, "--user", USER, source, DRIVE,
-                 os.environ["SANDBOX_DISK2"])
+    run = imager(*YES, "--sha256", digest, source, DRIVE, disk2)
     summaries = [line for line in run.stdout.splitlines() if line.startswith("Wrote")]
     check(run.returncode == 0 and len(summaries) == 2 and all(
         re.match(r"Wrote 3\.1 MB to %s \(Sandbox USB Drive%s\) in .*; verified\.$" % (disk, suffix), line)
-        for disk, suffix, line in zip((DRIVE, os.environ["SANDBOX_DISK2"]), ("", " 2"), summaries)),
+        for disk, suffix, line in zip((DRIVE, disk2), ("", " 2"), summaries)),
         "two drives: %d %r %r" % (run.returncode, summaries, run.stderr))
-    check_drive(raw, sector_size())
-    with open(second, "rb") as f:
-        check(f.read(len(raw)) == raw, "the second drive does not hold the image")
-    expect_nothing_left()
+    check_drive(raw)
+    check(drive_bytes(len(raw), second) == raw, "the second drive does not hold the image")
 
 
-# ---- How a case goes wrong ------------------------------------------------
+def case_mounted_elsewhere():
+    """The drive holds a file system mounted in another mount namespace, out
+    of the disk utility's sight: the kernel refuses the exclusive open, the
+    job ends with the lock message and nothing is written."""
+    subprocess.run(["mkfs.ext4", "-q", "-F", DEVICE], check=True)
+    before = drive_bytes(4 * MiB)
+    holder = subprocess.Popen(
+        ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+         "mkdir -p /mnt/elsewhere && mount -o ro %s /mnt/elsewhere && echo mounted && "
+         "exec sleep 120" % DEVICE], stdout=subprocess.PIPE, text=True)
+    try:
+        check(holder.stdout.readline() == "mounted\n", "could not mount the drive elsewhere")
+        raw = raw_image(MiB)
+        imager = Imager()
+        imager.run(imager.request(pack(raw, "raw"), raw)).expect_ending("error", LOCKED)
+    finally:
+        holder.kill()
+        holder.wait()
+    check(drive_bytes(4 * MiB) == before, "the drive changed")
+    # The namespace's mounts go with its last process, a moment later.
+    for _ in range(100):
+        with contextlib.suppress(OSError):
+            return os.close(exclusive())
+        time.sleep(0.05)
+
+
+def case_linked_channel():
+    """The request names, in a directory of the user's, a link to a socket
+    only root could reach, or a link to the directory that holds it: the
+    writer ends with status 1 and that listener sees no connection at all.
+    A listener whose address is not the request's path receives no byte."""
+    hidden = tempfile.mkdtemp(dir="/private/tmp")
+    raw = raw_image(MiB)
+    source = pack(raw, "raw")
+    imager = Imager()
+
+    def refused(path, what, timeout):
+        writer = Writer(imager.request(source, raw, socket=path)).wait(timeout)
+        check(writer.status == 1 and writer.out == writer.err == b"",
+              "%s: status %s" % (what, writer.status))
+
+    with socket.socket(socket.AF_UNIX) as listener:
+        listener.bind(hidden + "/s")
+        listener.listen(1)
+        listener.setblocking(False)
+        for linked in ("socket", "directory"):
+            directory = "/private/tmp/ori-" + str(uuid.uuid4())
+            if linked == "socket":
+                os.mkdir(directory, 0o700)
+                os.symlink(hidden + "/s", directory + "/s")
+            else:
+                os.symlink(hidden, directory)
+            os.lchown(directory, UID, UID)
+            refused(directory + "/s", "through a linked " + linked, 30)
+            with contextlib.suppress(BlockingIOError):
+                listener.accept()
+                raise CaseFailed("the writer connected through a linked " + linked)
+    # The user's own listener, bound under another name and renamed to the
+    # request's: the writer may connect, but sends nothing.
+    renamed = Imager(name="t")
+    os.rename(renamed.path, renamed.directory + "/s")
+    refused(renamed.directory + "/s", "a renamed listener", 60)
+    renamed.server.setblocking(False)
+    with contextlib.suppress(BlockingIOError):
+        connection, _ = renamed.server.accept()
+        with connection:
+            check(connection.recv(4096) == b"", "the writer sent to a renamed listener")
+
+
+# ---- How a session goes wrong ---------------------------------------------
 
 def replug(_source):
     """The drive is unplugged and plugged in again after the user confirmed
     it: same name, same size, but another attachment."""
-    loop, sectors, before = os.environ["SANDBOX_DEVICE"], str(sector_size()), diskseq()
-    subprocess.run(["losetup", "-d", loop], check=True)
+    sectors, before = str(sector_size()), diskseq()
+    subprocess.run(["losetup", "-d", DEVICE], check=True)
     # udev may still hold the device for a moment after the detach.
     for _ in range(100):
-        if subprocess.run(["losetup", "--sector-size", sectors, loop,
+        if subprocess.run(["losetup", "--sector-size", sectors, DEVICE,
                            os.environ["SANDBOX_BACKING"]]).returncode == 0:
             subprocess.run(["/sandbox/refresh-sysfs"], check=True)  # what udev would see
             return check(diskseq() != before, "the drive was re-attached as before")
@@ -662,24 +680,19 @@ def replug(_source):
     raise CaseFailed("could not re-attach the drive")
 
 
-def open_on_drive_volume(_source=None):
-    """A file held open on the drive's volume: the volume cannot be unmounted
-    while the file stays open in HELD."""
-    HELD.append(open("/Volumes/DRIVE/busy", "w"))
-
-
 HELD = []
+
+
+def open_on_drive_volume(_source=None):
+    """A file held open on the drive's volume (in HELD): the volume cannot be
+    unmounted."""
+    HELD.append(open("/Volumes/DRIVE/busy", "w"))
 
 
 def touch(source):
     with open(source, "r+b") as f:
         f.seek(5)
         f.write(b"\x00" if f.read(1) != b"\x00" else b"\x01")
-
-
-def fault(command, kind):
-    """A stand-in change: `command` (its arguments) misbehaves as `kind`."""
-    return lambda state: state.setdefault("faults", {}).update({command: kind})
 
 
 def careless_parent():
@@ -701,16 +714,13 @@ OPENSSL_CONF = "openssl.cnf"
 
 def plant_provider(_source):
     """A configuration of the user's that has libcrypto load a library of
-    the user's as a provider; the library's constructor leaves a mark. What
-    it returns checks, after the session, that no mark was left."""
+    the user's as a provider; the library's constructor leaves a mark, which
+    must not be there after the session."""
     library = os.path.join(HOME, "provider.so")
     subprocess.run(["install", "-o", USER, "-m", "0755",
                     os.path.join(BUILD, "constructor_mark.so"), library], check=True)
-    config = os.path.join(HOME, OPENSSL_CONF)
-    with open(config, "w") as f:
-        f.write("openssl_conf = init\n[init]\nproviders = providers\n[providers]\n"
-                "mark = mark\n[mark]\nmodule = %s\nactivate = 1\n" % library)
-    os.chown(config, UID, UID)
+    user_file(OPENSSL_CONF, b"openssl_conf = init\n[init]\nproviders = providers\n[providers]\n"
+              b"mark = mark\n[mark]\nmodule = %s\nactivate = 1\n" % library.encode())
     return lambda: check(not os.path.exists(library + ".loaded"),
                          "the writer loaded the user's library")
 
@@ -741,79 +751,6 @@ def zip_lzma_bomb():
     return "image.zip", packed
 
 
-BOMBS = {"xz-bomb": (xz_bomb, "The xz image needs a dictionary larger than 64 MiB."),
-         "zip-lzma-bomb": (zip_lzma_bomb, "The zip image's entries must be stored or deflated.")}
-
-
-def case_bomb(build, name):
-    """An image that would make its decoder ask for gigabytes is refused in
-    the inspection pass, before that is decoded: the drive stays untouched
-    and the writer never grows anywhere near that."""
-    make, message = BOMBS[name]
-    file_name, packed = make()
-    source = os.path.join(HOME, file_name)
-    with open(source, "wb") as f:
-        f.write(packed)
-    os.chown(source, UID, UID)
-    fill_drive()
-    imager = Imager(build)
-    session = imager.run(imager.request(source, inspection(source, bytes(MiB))))
-    session.expect_ending("error", message)
-    check([e["stage"] for e in session.events if e["stage"] not in ("checking", "inspecting")]
-          == ["connected", "error"], "stages: " + session.describe())
-    check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
-    check(session.peak_mib is not None and session.peak_mib < 256,
-          "peak resident memory %s MiB" % session.peak_mib)
-    expect_nothing_left()
-
-
-def case_linked_channel(build):
-    """The request names, in a directory of the user's, a link to a socket
-    only root could reach, or a link to the directory that holds it: the
-    writer ends with status 1 and that listener sees no connection at all.
-    A listener whose address is not the request's path receives no byte."""
-    hidden = tempfile.mkdtemp(dir="/private/tmp")
-    raw = raw_image(MiB)
-    source = pack(raw, "raw")
-    imager = Imager(build)
-    with socket.socket(socket.AF_UNIX) as listener:
-        listener.bind(hidden + "/s")
-        listener.listen(1)
-        listener.setblocking(False)
-        for linked in ("socket", "directory"):
-            directory = "/private/tmp/ori-" + str(uuid.uuid4())
-            if linked == "socket":
-                os.mkdir(directory, 0o700)
-                os.symlink(hidden + "/s", directory + "/s")
-            else:
-                os.symlink(hidden, directory)
-            os.lchown(directory, UID, UID)
-            request = imager.request(source, inspection(source, raw), socket=directory + "/s")
-            writer = Writer(build, base64.b64encode(json.dumps(request).encode()).decode(), TRACE)
-            out, err = writer.wait(30)
-            check(writer.status == 1 and out == err == b"", "through a linked %s: status %s"
-                  % (linked, writer.status))
-            writer.check_descriptors()
-            with contextlib.suppress(BlockingIOError):
-                listener.accept()
-                raise CaseFailed("the writer connected through a linked " + linked)
-    # The user's own listener, bound under another name and renamed to the
-    # request's: the writer may connect, but sends nothing.
-    renamed = Imager(build, name="t")
-    os.rename(renamed.path, renamed.directory + "/s")
-    request = renamed.request(source, inspection(source, raw), socket=renamed.directory + "/s")
-    writer = Writer(build, base64.b64encode(json.dumps(request).encode()).decode(), TRACE)
-    out, err = writer.wait(60)
-    check(writer.status == 1 and out == err == b"", "a renamed listener: status %s" % writer.status)
-    writer.check_descriptors()
-    renamed.server.setblocking(False)
-    with contextlib.suppress(BlockingIOError):
-        connection, _ = renamed.server.accept()
-        with connection:
-            check(connection.recv(4096) == b"", "the writer sent to a renamed listener")
-    expect_nothing_left()
-
-
 def events_a_channel_holds():
     """How many event lines a fresh channel takes before a send would block
     (the sender's buffer is the limit, counted per line)."""
@@ -832,185 +769,141 @@ UNMOUNT_FAILED = "Unmount of %s failed: at least one volume could not be unmount
 WRITE_FAILED = "Writing failed. Check the connection and free space."
 
 
-# ---- The cases: one row each ----------------------------------------------
+# ---- The sessions: one row each -------------------------------------------
 
-class Row:
+def run_row(stage, message=None, form="raw", size=IMAGE_BYTES, image=None, directory=None,
+            faults=None, prepare=None, uid=UID, listener=None, reached=None, peak=False,
+            **options):
     """One session and how it ends: `stage` and `message` of the closing
     event (stage None: it cannot be delivered). `form` packs the image of
-    `size()` bytes, in `directory` (the user's home by default); `state`
-    changes the stand-in disk utility, `prepare` acts on the source after the
-    request is made (what it returns, if anything, is called after the
-    session), `held` keeps the drive open exclusively meanwhile, `uid` is the
-    request's user and `listener` the channel's (`uid` by default); `session`
-    holds Imager.run's options. `reached` names the pass a fault drive cuts
-    short."""
+    `size` bytes (a function: computed in the sandbox), in `directory` (the
+    user's home by default), unless `image` makes the file; `faults` go to the
+    stand-in disk utility, `prepare` acts on the source after the request is
+    made (what it returns, if anything, is called after the session), `uid`
+    is the request's user and `listener` the channel's (`uid` by default);
+    `options` go to Imager.run. `reached` names the pass a fault
+    drive cuts short; `peak` bounds the writer's memory."""
+    if faults:
+        set_faults(faults)
+    if directory:
+        os.chmod(directory, 0o777)
+    raw = raw_image(size() if callable(size) else size)
+    check(stage or len(raw) <= drive_size(), "the drive is too small for the image")
+    source = user_file(*image()) if image else pack(raw, form, directory)
+    if not reached:  # a fault drive would refuse the filling
+        fill_drive()
+    imager = Imager(uid if listener is None else listener)
+    request = imager.request(source, raw, uid=uid)
+    after = prepare(source) if prepare else None
+    session = imager.run(request, **options)
+    if listener is not None:
+        check(session.status == 1 and session.events == [
+            {"stage": stage, "completed": 0, "total": 0, "message": message}],
+            "a foreign listener: " + session.describe())
+    else:
+        if after:
+            after()
+        session.expect_ending(stage, message)
+    if stage == "complete":
+        check(not os.path.ismount("/Volumes/DRIVE"), "the drive's volume is still mounted")
+        check_events(session)
+        check_drive(raw)
+    elif reached:
+        mode, _, bound = os.environ["SANDBOX_FAULT_DRIVE"].partition("=")
+        check(bound.endswith("M"), "the fault's bound is to be whole MiB: " + bound)
+        reached_bytes = len(raw) if mode == "wrap" else int(bound[:-1]) * MiB
+        progress = [e["completed"] for e in session.events if e["stage"] == reached]
+        check(progress and progress[-1] == reached_bytes,
+              "%s reached %s, expected %d" % (reached, progress[-1:], reached_bytes))
+    elif stage:
+        stages = [e["stage"] for e in session.events if e["stage"] not in BEFORE_WRITING]
+        check(stages == ["connected"] * (listener is None) + [stage],
+              "stages before the end: " + session.describe())
+        check_drive()
+    if peak:
+        check(session.peak_mib is not None and session.peak_mib < 256,
+              "peak resident memory %s MiB" % session.peak_mib)
 
-    def __init__(self, stage, message=None, form="raw", size=lambda: IMAGE_BYTES,
-                 directory=None, state=None, prepare=None, held=False, uid=UID, listener=None,
-                 reached=None, **session):
-        self.stage, self.message, self.form, self.size = stage, message, form, size
-        self.directory, self.state, self.prepare, self.held = directory, state, prepare, held
-        self.uid, self.listener, self.reached, self.session = uid, listener, reached, session
+
+def row(*arguments, **options):
+    return functools.partial(run_row, *arguments, **options)
 
 
-ROWS = {
-    **{"success." + form: Row("complete", form=form) for form in ("raw", "gzip", "xz", "zip")},
+CASES = {
+    "imager": case_imager, "image-formats": case_image_formats, "refusals": case_refusals,
+    "interrupts": case_interrupts, "two-drives": case_two_drives,
+    "mounted-elsewhere": case_mounted_elsewhere, "linked-channel": case_linked_channel,
+    **{"success." + form: row("complete", form=form) for form in PACKERS},
     # Refusals: the job ends before the drive is written.
-    "unknown-user": Row("error", "Unknown user.", uid=60999),
+    "unknown-user": row("error", "Unknown user.", uid=60999),
     # A channel whose listener is not the request's user is told so in its
     # only line.
-    "foreign-channel.user": Row("error", "Invalid Imager channel owner.", listener=UID + 1),
-    "foreign-channel.root": Row("error", "Invalid Imager channel owner.", listener=0),
-    "replaced-drive": Row("error", CHANGED, prepare=replug),
-    "source-changed": Row("error", "The source changed after confirmation.", prepare=touch),
-    "source-on-drive": Row("error", CHANGED, directory="/Volumes/DRIVE"),
-    "unmount-fails": Row("error", "System query failed: " + UNMOUNT_FAILED + "\n",
+    "foreign-channel.user": row("error", "Invalid Imager channel owner.", listener=UID + 1),
+    "foreign-channel.root": row("error", "Invalid Imager channel owner.", listener=0),
+    "replaced-drive": row("error", CHANGED, prepare=replug),
+    "source-changed": row("error", "The source changed after confirmation.", prepare=touch),
+    "source-on-drive": row("error", CHANGED, directory="/Volumes/DRIVE"),
+    "unmount-fails": row("error", "System query failed: " + UNMOUNT_FAILED + "\n",
                          prepare=open_on_drive_volume),
-    "drive-held": Row("error", "Cannot lock the drive. Close apps using it, reconnect it and retry.",
-                      held=True),
-    "drive-too-small": Row("error", "The drive is too small or its geometry is unknown.",
+    "drive-held": row("error", LOCKED, prepare=lambda _: functools.partial(os.close, exclusive())),
+    "drive-too-small": row("error", "The drive is too small or its geometry is unknown.",
                            size=lambda: drive_size() + 4096),
+    # An image that would make its decoder ask for gigabytes is refused in
+    # the inspection pass, before that is decoded, and the writer never
+    # grows anywhere near that.
+    "xz-bomb": row("error", "The xz image needs a dictionary larger than 64 MiB.",
+                   image=xz_bomb, size=MiB, peak=True),
+    "zip-lzma-bomb": row("error", "The zip image's entries must be stored or deflated.",
+                         image=zip_lzma_bomb, size=MiB, peak=True),
     # The unmount takes long enough for the lease to run out; the job notices
     # at its next check.
-    "heartbeat-silence": Row("cancelled", "Operation cancelled.", ping=False,
-                             state=fault(UNMOUNT, {"delay": 11})),
+    "heartbeat-silence": row("cancelled", "Operation cancelled.", ping=False,
+                             faults={UNMOUNT: {"delay": 11}}),
     # A disk utility that misbehaves while the disks are listed; one that
     # ignores SIGTERM is killed after the time limit.
-    "utility.hangs": Row("error", TIMED_OUT, state=fault(LISTING, "ignore-term")),
-    "utility.floods": Row("error", TIMED_OUT, state=fault(LISTING, "flood")),
-    "inherited-signals": Row("complete", setup=careless_parent),
+    "utility.hangs": row("error", TIMED_OUT, faults={LISTING: {"ignore-term": True}}),
+    "utility.floods": row("error", TIMED_OUT, faults={LISTING: {"flood": True}}),
+    "utility.lists-129-disks": row("error", "Invalid external drive inventory.", faults={
+        LISTING: {"print": {"WholeDisks": [DRIVE] + ["disk%d" % n for n in range(100, 228)]}}}),
+    "inherited-signals": row("complete", setup=careless_parent),
     # A starter's environment, timers and working directory change nothing.
-    "inherited-environment": Row("complete", prepare=plant_provider, setup=lambda:
+    "inherited-environment": row("complete", prepare=plant_provider, setup=lambda:
                                  os.environ.update(OPENSSL_CONF=os.path.join(HOME, OPENSSL_CONF))),
-    "inherited-timers": Row("complete", setup=armed_timers),
-    "working-directory-on-drive": Row("complete", setup=lambda: os.chdir("/Volumes/DRIVE")),
-    "utility.lists-129-disks": Row("error", "Invalid external drive inventory.", state=fault(
-        LISTING, {"print": {"WholeDisks": [DRIVE] + ["disk%d" % n for n in range(100, 228)]}})),
+    "inherited-timers": row("complete", setup=armed_timers),
+    "working-directory-on-drive": row("complete", setup=lambda: os.chdir("/Volumes/DRIVE")),
     # An Imager that closes the channel and stops listening once the writing
     # begins, or keeps it open and pings but reads nothing after the first
     # event: once the socket buffer is full, an event cannot be sent within
     # 3 s, which ends the job. A raw image sends five events per MiB (two
     # re-hashes, the inspection, the write and the read-back): a quarter more
     # than the buffer holds.
-    "imager-gone": Row(None, size=lambda: 3 * MiB, close_after="writing"),
-    "imager-stops-reading": Row(None, stop_reading=True,
+    "imager-gone": row(None, size=3 * MiB, close_after="writing"),
+    "imager-stops-reading": row(None, stop_reading=True,
                                 size=lambda: (events_a_channel_holds() // 4 + 1) * MiB),
     # Failing hardware (the sandbox's --fault-drive): the pass goes as far as
     # the drive lets it, and not a chunk further. A counterfeit's wrapped
     # data reads back whole but wrong, which only a read-back from the medium
     # rather than from a cache can see.
-    "drive.write-fails": Row("error", WRITE_FAILED, size=lambda: 12 * MiB, reached="writing"),
-    "drive.read-back-fails": Row("error", "USB read-back failed.", size=lambda: 12 * MiB,
+    "drive.write-fails": row("error", WRITE_FAILED, size=12 * MiB, reached="writing"),
+    "drive.read-back-fails": row("error", "USB read-back failed.", size=12 * MiB,
                                  reached="verifying"),
-    "drive.counterfeit": Row("error", "USB verification failed. Do not use this drive to install.",
-                             size=lambda: 12 * MiB, reached="verifying"),
+    "drive.counterfeit": row("error", "USB verification failed. Do not use this drive to install.",
+                             size=12 * MiB, reached="verifying"),
 }
 
 
-def run_row(build, row):
-    if row.state:
-        edit_state(row.state)
-    if row.directory:
-        os.chmod(row.directory, 0o777)
-    raw = raw_image(row.size())
-    check(row.stage or len(raw) <= drive_size(), "the drive is too small for the image")
-    source = pack(raw, row.form, row.directory)
-    inspected = inspection(source, raw)
-    if not row.reached:  # a fault drive would refuse the filling
-        fill_drive()
-    imager = Imager(build, row.uid if row.listener is None else row.listener)
-    request = imager.request(source, inspected, uid=row.uid)
-    after = row.prepare(source) if row.prepare else None
-    held = os.open(DEVICE, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC) if row.held else None
-    try:
-        session = imager.run(request, **row.session)
-    finally:
-        if held is not None:
-            os.close(held)
-    if row.listener is not None:
-        check(session.status == 1 and session.events == [
-            {"stage": row.stage, "completed": 0, "total": 0, "message": row.message}],
-            "a foreign listener: " + session.describe())
-    else:
-        if after:
-            after()
-        session.expect_ending(row.stage, row.message)
-    if row.stage == "complete":
-        check(not os.path.ismount("/Volumes/DRIVE"), "the drive's volume is still mounted")
-        check_events(session, inspected, sector_size())
-        check_drive(raw, sector_size())
-    elif row.reached:
-        mode, _, bound = os.environ["SANDBOX_FAULT_DRIVE"].partition("=")
-        check(bound.endswith("M"), "the fault's bound is to be whole MiB: " + bound)
-        reached = len(raw) if mode == "wrap" else int(bound[:-1]) * MiB
-        progress = [e["completed"] for e in session.events if e["stage"] == row.reached]
-        check(progress and progress[-1] == reached,
-              "%s reached %s, expected %d" % (row.reached, progress[-1:], reached))
-    elif row.stage:
-        check(all(e["stage"] not in ("writing", "verifying") for e in session.events),
-              "the drive was written: " + session.describe())
-        check(drive_bytes(MiB) == bytes([FILL]) * MiB, "the drive changed")
-    expect_nothing_left()
-
-
-def case_mounted_elsewhere(build):
-    """The drive holds a file system mounted in another mount namespace, out
-    of the disk utility's sight: the kernel refuses the exclusive open, the
-    job ends with the lock message and nothing is written."""
-    subprocess.run(["mkfs.ext4", "-q", "-F", DEVICE], check=True)
-    before = drive_bytes(4 * MiB)
-    holder = subprocess.Popen(
-        ["unshare", "--mount", "--propagation", "private", "sh", "-c",
-         "mkdir -p /mnt/elsewhere && mount -o ro %s /mnt/elsewhere && echo mounted && "
-         "exec sleep 120" % DEVICE], stdout=subprocess.PIPE, text=True)
-    try:
-        check(holder.stdout.readline() == "mounted\n", "could not mount the drive elsewhere")
-        raw = raw_image(MiB)
-        source = pack(raw, "raw")
-        imager = Imager(build)
-        session = imager.run(imager.request(source, inspection(source, raw)))
-        session.expect_ending(
-            "error", "Cannot lock the drive. Close apps using it, reconnect it and retry.")
-    finally:
-        holder.kill()
-        holder.wait()
-    check(drive_bytes(4 * MiB) == before, "the drive changed")
-    # The namespace's mounts go with its last process, a moment later.
-    for _ in range(100):
-        with contextlib.suppress(OSError):
-            os.close(os.open(DEVICE, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC))
-            break
-        time.sleep(0.05)
-    expect_nothing_left()
-
-
-CASES = {"imager": case_imager, "mounted-elsewhere": case_mounted_elsewhere,
-         "linked-channel": case_linked_channel, "image-formats": case_image_formats,
-         "refusals": case_refusals, "interrupts": case_interrupts, "two-drives": case_two_drives,
-         **{name: functools.partial(case_bomb, name=name) for name in BOMBS}}
-
-
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--untraced", action="store_true",
-                        help="do not hold the writer at its exit to see its descriptors")
-    parser.add_argument("case", choices=sorted(CASES) + sorted(ROWS))
-    options = parser.parse_args()
     global TRACE, BUILD
-    TRACE = not options.untraced
-    build = BUILD = os.path.abspath(options.build)
+    arguments = sys.argv[1:]
+    TRACE = "--untraced" not in arguments
+    BUILD = os.path.abspath(arguments[arguments.index("--build") + 1])
     try:
-        if options.case in CASES:
-            CASES[options.case](build)
-        else:
-            run_row(build, ROWS[options.case])
+        CASES[arguments[-1]]()
+        expect_nothing_left()
     except CaseFailed as failure:
-        print("FAILED: %s" % failure, file=sys.stderr)
-        return 1
-    print("passed: " + options.case)
-    return 0
+        sys.exit("FAILED: %s" % failure)
+    print("passed: " + arguments[-1])
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()
