@@ -5,151 +5,72 @@
 #include <gtest/gtest.h>
 #include <sys/sysmacros.h>
 
-#include <filesystem>
 #include <map>
 
 #include "disk_utility.h"
 #include "disks/candidate.h"
+#include "disks/command.h"
 #include "disks/protected_disks.h"
 #include "helpers/temp_dir.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+// Every kind of disk below, built with the sandbox's own sysfs functions.
+constexpr char kMachine[] = R"sh(
+ata_disk sda 8:0 1000215216 1 "Samsung SSD 870 "
+partition "$disk" sda1 1 8:1
+partition "$disk" sda2 2 8:2
+usb_disk 1 sdz 8:64 262144 275 "SanDisk " "Cruzer Blade    "   # usb-storage
+partition "$disk" sdz1 1 8:65
+usb_disk 2 sdv 65:16 976773168 276 "Samsung " "PSSD T7         "  # a UAS SSD
+usb_disk 3 sdy 8:16 0 277 "Generic-" "SD/MMC          "        # an empty card reader
+usb_disk 4 sdx 8:32 30720000 278 Kingston "DataTraveler    " ro=1
+usb_disk 5 sdu 65:0 2097152 279 "Vendor  " "Hidden          " hidden=1
+usb_disk 6 sdt 65:32 2097152 280 "Vendor  " "Swap            "
+partition "$disk" sdt1 1 65:33
+usb_disk 7 sdw 65:48 2097152 281 "WD      " "Elements        "
+usb_disk 8 sdb 8:80 2097152 282 "WD      " "Passport        "
+partition "$disk" sdb1 1 8:81
+usb_disk 9 sdc 8:96 2097152 283 "WD      " "Passport        "
+usb_disk 10 sds 65:64 2097152 289 "        " ""
+virtual=$fake/devices/virtual
+disk "$virtual" dm-0 253:0 2097152 284
+holds dm-0 sdw
+disk "$virtual" dm-1 253:1 2097152 285
+holds dm-1 sda2
+holds dm-1 sdc
+nvme=$fake/devices/pci0000:00/0000:00:1d.0
+device "$nvme" pci
+attributes "$nvme" removable=removable
+device "$nvme/nvme/nvme0" nvme
+attributes "$nvme/nvme/nvme0" "model=WD Black SN770"
+disk "$nvme/nvme/nvme0" nvme0n1 259:0 1953525168 2
+mmc=$fake/devices/pci0000:00/0000:00:14.5
+device "$mmc" pci
+device "$mmc/mmc0/mmc0:aaaa" mmc
+attributes "$mmc/mmc0/mmc0:aaaa" type=SD name=SC32G
+disk "$mmc/mmc0/mmc0:aaaa" mmcblk0 179:0 62333952 286
+device "$mmc/mmc1/mmc1:aaaa" mmc
+attributes "$mmc/mmc1/mmc1:aaaa" type=MMC name=AJTD4R
+disk "$mmc/mmc1/mmc1:aaaa" mmcblk1 179:8 61071360 3
+disk "$virtual" loop0 7:0 2097152 287
+attributes "$disk/loop" backing_file=/media/stick/os.img
+disk "$virtual" zram0 252:0 2097152 288
+mkdir -p "$fake/fs/btrfs/5a7e/devices"
+for member in sdb1 sda1; do ln -s "$(seen "$(dir_of $member)")" "$fake/fs/btrfs/5a7e/devices/$member"; done
+)sh";
 
-// A sysfs laid out under a directory as the kernel lays out /sys; links are
-// absolute, into the directory itself.
-class SysfsTree {
- public:
-  explicit SysfsTree(std::string root) : root_(std::move(root)) {}
-
-  // One device on the way to a disk: its directory name, its subsystem
-  // (empty: none) and attributes.
-  struct Step {
-    std::string name, subsystem;
-    std::map<std::string, std::string> attributes;
-  };
-
-  // A whole disk at the end of `chain` (empty: a virtual disk), with its
-  // size in bytes, diskseq and other attributes ("ro" and "hidden" 0 unless
-  // given).
-  void disk(const std::vector<Step>& chain, const std::string& name, const std::string& dev,
-            uint64_t bytes, uint64_t sequence, std::map<std::string, std::string> extra = {}) {
-    std::string at = root_ + "/devices" + (chain.empty() ? "/virtual" : "");
-    for (const Step& step : chain) {
-      at += "/" + step.name;
-      fs::create_directories(at);
-      if (!step.subsystem.empty() && !fs::is_symlink(at + "/subsystem")) {
-        fs::create_directories(root_ + "/bus/" + step.subsystem);
-        link(root_ + "/bus/" + step.subsystem, at + "/subsystem");
-      }
-      for (const auto& [key, value] : step.attributes) writeFile(at + "/" + key, value + "\n");
-    }
-    const std::string dir = block(name, at + "/block/" + name, dev);
-    if (!chain.empty()) link(at, dir + "/device");
-    extra.try_emplace("ro", "0");
-    extra.try_emplace("hidden", "0");
-    extra["size"] = std::to_string(bytes / 512);
-    extra["diskseq"] = std::to_string(sequence);
-    for (const auto& [key, value] : extra) writeFile(dir + "/" + key, value + "\n");
-  }
-  void partition(const std::string& disk, const std::string& name, unsigned number,
-                 const std::string& dev) {
-    writeFile(block(name, dirs_.at(disk) + "/" + name, dev) + "/partition",
-              std::to_string(number) + "\n");
-  }
-  // `holder` (a dm or md disk) is built on `slave`.
-  void holds(const std::string& holder, const std::string& slave) {
-    link(dirs_.at(holder), dirs_.at(slave) + "/holders/" + holder);
-    link(dirs_.at(slave), dirs_.at(holder) + "/slaves/" + slave);
-  }
-  void link(const std::string& target, const std::string& at) {
-    fs::create_directories(fs::path(at).parent_path());
-    fs::create_symlink(target, at);
-  }
-  std::string dir(const std::string& name) const { return dirs_.at(name); }
-
- private:
-  std::string block(const std::string& name, const std::string& dir, const std::string& dev) {
-    dirs_[name] = dir;
-    fs::create_directories(dir + "/holders");
-    fs::create_directories(dir + "/slaves");
-    writeFile(dir + "/dev", dev + "\n");
-    link(dir, root_ + "/class/block/" + name);
-    link(dir, root_ + "/dev/block/" + dev);
-    return dir;
-  }
-  std::string root_;
-  std::map<std::string, std::string> dirs_;
-};
-
-using Step = SysfsTree::Step;
-
-const Step kPci{"pci0000:00", "", {}};
-const Step kXhci{"0000:00:14.0", "pci", {}};
-
-// A USB mass-storage device (`driver` "usb-storage" or "uas") with a SCSI disk.
-std::vector<Step> usbDisk(const std::string& port, const std::string& vendor,
-                          const std::string& model) {
-  return {kPci, kXhci, {"usb1", "usb", {}},
-          {port, "usb", {{"manufacturer", "Maker"}, {"product", "Stick"}}},
-          {port + ":1.0", "usb", {}}, {"host7", "", {}}, {"target7:0:0", "", {}},
-          {"7:0:0:0", "scsi", {{"vendor", vendor}, {"model", model}}}};
-}
-
-std::vector<Step> mmcCard(const std::string& host, const std::string& type,
-                          const std::string& name) {
-  return {kPci, {"0000:00:14.5", "pci", {}}, {host, "", {}},
-          {host + ":aaaa", "mmc", {{"type", type}, {"name", name}}}};
-}
-
-// One machine: every kind of disk below, its mounts and swap.
+// One machine, its mounts and swap.
 struct Machine {
   TempDir dir;
-  SysfsTree tree{dir.path()};
   KernelView view;
   std::map<std::string, dev_t> nodes;
 
   Machine() {
-    const std::vector<Step> sata{kPci, {"0000:00:17.0", "pci", {}}, {"ata1", "", {}},
-                                 {"host0", "", {}}, {"target0:0:0", "", {}},
-                                 {"0:0:0:0", "scsi", {{"vendor", "ATA     "},
-                                                      {"model", "Samsung SSD 870 "}}}};
-    tree.disk(sata, "sda", "8:0", 512110190592, 1);
-    tree.partition("sda", "sda1", 1, "8:1");
-    tree.partition("sda", "sda2", 2, "8:2");
-    tree.disk(usbDisk("1-10", "SanDisk ", "Cruzer Blade    "), "sdz", "8:64", 134217728, 275);
-    tree.partition("sdz", "sdz1", 1, "8:65");
-    tree.disk(usbDisk("2-1", "Samsung ", "PSSD T7         "), "sdv", "65:16", 500107862016, 276);
-    tree.disk(usbDisk("1-4", "Generic-", "SD/MMC          "), "sdy", "8:16", 0, 277);
-    tree.disk(usbDisk("1-16", "Kingston", "DataTraveler    "), "sdx", "8:32", 15728640000, 278,
-              {{"ro", "1"}});
-    tree.disk(usbDisk("1-17", "Vendor  ", "Hidden          "), "sdu", "65:0", 1 << 30, 279,
-              {{"hidden", "1"}});
-    tree.disk(usbDisk("1-18", "Vendor  ", "Swap            "), "sdt", "65:32", 1 << 30, 280);
-    tree.partition("sdt", "sdt1", 1, "65:33");
-    tree.disk(usbDisk("1-19", "WD      ", "Elements        "), "sdw", "65:48", 1 << 30, 281);
-    tree.disk(usbDisk("1-20", "WD      ", "Passport        "), "sdb", "8:80", 1 << 30, 282);
-    tree.partition("sdb", "sdb1", 1, "8:81");
-    tree.disk(usbDisk("1-21", "WD      ", "Passport        "), "sdc", "8:96", 1 << 30, 283);
-    tree.disk(usbDisk("1-22", "        ", ""), "sds", "65:64", 1 << 30, 289);
-    tree.disk({}, "dm-0", "253:0", 1 << 30, 284);
-    tree.holds("dm-0", "sdw");
-    tree.disk({}, "dm-1", "253:1", 1 << 30, 285);
-    tree.holds("dm-1", "sda2");
-    tree.holds("dm-1", "sdc");
-    tree.disk({kPci, {"0000:00:1d.0", "pci", {{"removable", "removable"}}}, {"nvme", "", {}},
-               {"nvme0", "nvme", {{"model", "WD Black SN770"}}}},
-              "nvme0n1", "259:0", 1000204886016, 2);
-    tree.disk(mmcCard("mmc0", "SD", "SC32G"), "mmcblk0", "179:0", 31914983424, 286);
-    tree.disk(mmcCard("mmc1", "MMC", "AJTD4R"), "mmcblk1", "179:8", 31268536320, 3);
-    tree.disk({}, "loop0", "7:0", 1 << 30, 287);
-    fs::create_directories(tree.dir("loop0") + "/loop");
-    writeFile(tree.dir("loop0") + "/loop/backing_file", "/media/stick/os.img\n");
-    tree.disk({}, "zram0", "252:0", 1 << 30, 288);
-    for (const std::string member : {"sdb1", "sda1"})
-      tree.link(tree.dir(member), dir.path() + "/fs/btrfs/5a7e/devices/" + member);
-
+    Command::run("/bin/bash",
+                 {"-c", std::string(". \"$1\"; fake=$2 seen=$2; skeleton") + kMachine,
+                  "bash", FAKE_SYSFS, dir.path()},
+                 60.0, 1 << 20);
     view.sys = dir.path();
     view.mountInfo =
         "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n"
@@ -207,7 +128,7 @@ TEST(DiskUtility, OffersUsbAndSdDisksOnlyNeverByTheRemovableFlag) {
       {"disk278", "refused"},                              // write-protected
       {"disk282", "USB WD Passport 1073741824"},
       {"disk286", "SD SC32G 31914983424"},
-      {"disk289", "USB Maker Stick 1073741824"},          // named by the USB device
+      {"disk289", "USB Sandbox Stick 1073741824"},        // named by the USB device
   };
   // Not listed: SATA, NVMe, eMMC (internal); hidden; loop, zram, dm
   // (virtual); a disk that dm holds (sdw, sdc); active swap on a partition.
