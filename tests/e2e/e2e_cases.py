@@ -898,7 +898,7 @@ def main():
     TRACE = "--untraced" not in arguments
     BUILD = os.path.abspath(arguments[arguments.index("--build") + 1])
     try:
-        CASES[arguments[-1]]()
+        CASES[re.sub(r"\.(512|4096)$", "", arguments[-1])]()  # one row for both sector sizes
         expect_nothing_left()
     except CaseFailed as failure:
         sys.exit("FAILED: %s" % failure)
