@@ -232,9 +232,7 @@ class Writer:
                 self.process.kill()
                 raise CaseFailed("the writer did not end within %d s" % timeout)
             select.select([WAKER], [], [], 0.1)
-        self.out.seek(0)
-        self.err.seek(0)
-        self.out, self.err = self.out.read(), self.err.read()
+        self.out, self.err = [f.seek(0) or f.read() for f in (self.out, self.err)]
         if self.at_exit is None:
             check(not TRACE, "the writer's exit was not seen")
             return self
