@@ -352,8 +352,9 @@ def check_events(session):
     by = lambda stage: [e for e in events if e["stage"] == stage]
 
     checking = [(e["completed"], e["total"]) for e in by("checking")]
-    hashed = [(min((i + 1) * MiB, stored), stored) for i in range(-(-stored // MiB))]
-    check(checking == hashed + [(stored, stored)] + hashed, "checking events %s" % checking[:8])
+    steps = lambda total: [(min(i + MiB, total), total) for i in range(0, total, MiB)]
+    check(checking == steps(stored) + [(stored, stored)] + steps(stored),
+          "checking events %s" % checking[:8])
 
     inspecting = by("inspecting")
     check(inspecting[-1]["completed"] == expanded and all(e["total"] == expanded for e in inspecting),
@@ -362,8 +363,7 @@ def check_events(session):
     check(writing == sorted(writing) and all(w % block == 0 for w in writing)
           and writing[-1] == expanded // block * block, "writing events %s" % writing[-3:])
     verifying = [(e["completed"], e["total"]) for e in by("verifying")]
-    check(verifying == [(min((i + 1) * MiB, expanded), expanded) for i in range(-(-expanded // MiB))],
-          "verifying events %s" % verifying[-3:])
+    check(verifying == steps(expanded), "verifying events %s" % verifying[-3:])
     check(events[-1] == {"stage": "complete", "completed": expanded, "total": expanded},
           "closing event " + session.describe())
 
