@@ -481,8 +481,10 @@ def case_image_formats():
                        measured=name.startswith(("cut", "odd")))
 
 
-def refusal_rows():
-    """(arguments, status, message, measured) for each refusal."""
+def case_refusals():
+    """Every refusal the imager can tell before writing ends before the image
+    is measured (the digest's, after it), with its own status and message."""
+    fill_drive()
     image = user_file("image.img", RAW)
     linked = user_file("linked.img", RAW)
     os.link(linked, linked + ".2")
@@ -496,7 +498,7 @@ def refusal_rows():
     checked = user_file("checked.img", RAW)
     user_file("checked.img.sha256", b"%s  checked.img\n" % (b"0" * 64))
     see = " Run `imager list` to see the drives that may be written."
-    return [
+    for arguments, status, message, measured in [
         (YES + [image, "disk9"], 4, "There is no drive disk9." + see, False),
         (YES + [image, DRIVE + "s1"], 4, "%ss1 is a partition of %s: name the whole drive, %s." % (DRIVE, DRIVE, DRIVE), False),
         (YES + [image, "sdz9"], 4, "sdz9 is not a drive's name: name it as `imager list` shows it, e.g. disk4.", False),
@@ -513,14 +515,7 @@ def refusal_rows():
         (["write", "--user", USER, image, DRIVE], 2, "Nothing was written: there is no terminal to ask whether %s may be erased. Add --yes to write without asking." % DRIVE, False),
         (YES + ["--sha256", "ab" * 32, image, DRIVE], 3, image + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
         (YES + [checked, DRIVE], 3, checked + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
-    ]
-
-
-def case_refusals():
-    """Every refusal the imager can tell before writing ends before the image
-    is measured (the digest's, after it), with its own status and message."""
-    fill_drive()
-    for arguments, status, message, measured in refusal_rows():
+    ]:
         expect_refusal(imager(*arguments), status, message, measured)
 
 
