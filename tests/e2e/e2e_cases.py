@@ -1,15 +1,10 @@
 #!/usr/bin/env python3
-"""End-to-end cases of the real writer, run as root inside scripts/sandbox.
+"""e2e_cases.py --build DIR [--untraced] CASE, run as root inside scripts/sandbox.
 
-    e2e_cases.py --build DIR [--untraced] CASE
-
-Each case plays the Imager (or runs the real imager), lets the writer do its
-whole job against the sandbox's drive, and checks the events, the exit
-status and what the drive holds; then that nothing is left behind: no
-process, no lock on the drive, no descriptor in the writer at its exit (it is
-held there with ptrace; --untraced leaves that out) and none but 0 to 2 in
-any disk utility run. Exit status 0 means the case passed.
-"""
+Each case plays the Imager (or runs the real imager) through the writer's whole
+job against the sandbox's drive; then nothing may be left behind: no process,
+no lock on the drive, no stray descriptor in the writer at its exit (held there
+with ptrace, unless --untraced) nor beyond 0 to 2 in any disk utility run."""
 
 import base64
 import bz2
@@ -148,8 +143,7 @@ def exclusive(device=DEVICE):
 
 
 def set_faults(faults):
-    """Puts the misbehaving stand-in (tests/fake_diskutil) over the real disk
-    utility and has it fault these command lines."""
+    """Has the stand-in disk utility (tests/fake_diskutil) fault these command lines."""
     subprocess.run(["/sandbox/use-stand-in"], check=True)
     path = os.environ["SANDBOX_STATE"]
     with open(path) as f:
@@ -183,10 +177,9 @@ signal.signal(signal.SIGCHLD, lambda *_: None)
 
 
 class Writer:
-    """The real writer, started with `request` as its one argument, and what
-    it did. Traced, it stops once at its exit, after its last system call and
-    before the kernel closes what it still holds: `at_exit` records those
-    descriptors."""
+    """The real writer and what it did. Traced, it stops once at its exit,
+    after its last system call but before the kernel closes what it still
+    holds: `at_exit` records those descriptors."""
 
     def __init__(self, request, setup=None):
         self.request, self.events = request, []
@@ -231,18 +224,15 @@ class Writer:
         return True
 
     def wait(self, timeout):
-        """Waits for the end, then checks that only the standard three were
-        left open at the exit, and the channel after success: that exit
-        leaves it open while the heartbeat reads it."""
+        """At the exit only 0 to 2 are open, and after success the channel,
+        which the heartbeat still reads."""
         deadline = time.monotonic() + timeout
         while not self.poll():
             if time.monotonic() > deadline:
                 self.process.kill()
                 raise CaseFailed("the writer did not end within %d s" % timeout)
             select.select([WAKER], [], [], 0.1)
-        self.out.seek(0)
-        self.err.seek(0)
-        self.out, self.err = self.out.read(), self.err.read()
+        self.out, self.err = [f.seek(0) or f.read() for f in (self.out, self.err)]
         if self.at_exit is None:
             check(not TRACE, "the writer's exit was not seen")
             return self
@@ -258,9 +248,7 @@ class Writer:
             self.status, "\n".join(json.dumps(e) for e in self.events[-12:]))
 
     def expect_ending(self, stage, message):
-        """The exit status, nothing printed, the nonce first and the closing
-        event last; for `stage` None, the Imager could not be told: no
-        closing event."""
+        """`stage` None: the Imager could not be told, so no closing event."""
         check(self.status == (0 if stage == "complete" else 1), "exit status " + self.describe())
         check(self.out == b"" and self.err == b"", "writer printed %r %r" % (self.out, self.err))
         check(self.events and self.events[0] == {"stage": "connected", "completed": 0, "total": 0,
@@ -303,11 +291,9 @@ class Imager:
                 "uid": UID, "socket": self.path, "nonce": str(uuid.uuid4()).upper(), **changes}
 
     def run(self, request, ping=True, close_after=None, stop_reading=False, setup=None):
-        """Runs one session. `close_after` names a stage whose first event
-        makes the Imager close the channel and stop listening. With
-        `stop_reading` it reads nothing after the first event but keeps the
-        channel open and goes on pinging; once the writer has ended it takes
-        what is left."""
+        """`close_after`: at that stage's first event, close the channel and
+        stop listening. `stop_reading`: read nothing after the first event
+        until the writer has ended, but keep the channel open and pinging."""
         writer = Writer(request, setup)
         events = writer.events
         self.server.settimeout(30)
@@ -344,9 +330,7 @@ class Imager:
 
 
 def expect_nothing_left():
-    """No other process in the sandbox, the drive's lock is free, and no
-    disk utility run inherited a descriptor beyond 0 to 2 (the stand-in logs
-    what it found open)."""
+    """The stand-in disk utility logs the descriptors each run found open."""
     others = [p for p in os.listdir("/proc") if p.isdigit() and int(p) not in (1, os.getpid())]
     check(not others, "processes left behind: %s" % others)
     fd = exclusive()
@@ -368,8 +352,9 @@ def check_events(session):
     by = lambda stage: [e for e in events if e["stage"] == stage]
 
     checking = [(e["completed"], e["total"]) for e in by("checking")]
-    hashed = [(min((i + 1) * MiB, stored), stored) for i in range(-(-stored // MiB))]
-    check(checking == hashed + [(stored, stored)] + hashed, "checking events %s" % checking[:8])
+    steps = lambda total: [(min(i + MiB, total), total) for i in range(0, total, MiB)]
+    check(checking == steps(stored) + [(stored, stored)] + steps(stored),
+          "checking events %s" % checking[:8])
 
     inspecting = by("inspecting")
     check(inspecting[-1]["completed"] == expanded and all(e["total"] == expanded for e in inspecting),
@@ -378,8 +363,7 @@ def check_events(session):
     check(writing == sorted(writing) and all(w % block == 0 for w in writing)
           and writing[-1] == expanded // block * block, "writing events %s" % writing[-3:])
     verifying = [(e["completed"], e["total"]) for e in by("verifying")]
-    check(verifying == [(min((i + 1) * MiB, expanded), expanded) for i in range(-(-expanded // MiB))],
-          "verifying events %s" % verifying[-3:])
+    check(verifying == steps(expanded), "verifying events %s" % verifying[-3:])
     check(events[-1] == {"stage": "complete", "completed": expanded, "total": expanded},
           "closing event " + session.describe())
 
@@ -398,10 +382,9 @@ YES = ["write", "--yes", "--user", USER]
 
 
 def case_imager():
-    """The real imager as a person sees it: the drive table (and the JSON
-    lines for programs), a refusal for want of administrator rights, the
-    writer's message on failure, and named stages with a summary, in plain
-    lines without control characters."""
+    """The real imager as a person sees it: the drive table (JSON lines for
+    programs), a refusal for want of administrator rights, the writer's message
+    on failure, and named stages and a summary without control characters."""
     raw = raw_image(IMAGE_BYTES)
     source = pack(raw, "xz")
     fill_drive()
@@ -450,15 +433,13 @@ def case_imager():
 # ---- The imager's own refusals, interrupts and several drives -------------
 
 def padded(data):
-    """`data` followed by zeros up to a multiple of 512 bytes, as a raw image
-    would be: the writer would take it for one."""
+    """Padded to whole sectors, the writer would take `data` for a raw image."""
     return data + bytes(-len(data) % 512 or 512)
 
 
 def expect_refusal(run, status, message, measured=False):
-    """`imager write` ended with `status` and `message` as its first line,
-    before measuring started (or, `measured`, after it but before any writer
-    stage), and the drive is as it was."""
+    """Refused before measuring started (or, `measured`, after it but before
+    any writer stage), and the drive is as it was."""
     stages = [line.split(":")[0] for line in run.stdout.splitlines()]
     check(run.returncode == status and "imager: " + message in run.stderr.splitlines(),
           "expected %d %r, got %d %r" % (status, message, run.returncode, run.stderr))
@@ -500,8 +481,10 @@ def case_image_formats():
                        measured=name.startswith(("cut", "odd")))
 
 
-def refusal_rows():
-    """(arguments, status, message, measured) for each refusal."""
+def case_refusals():
+    """Every refusal the imager can tell before writing ends before the image
+    is measured (the digest's, after it), with its own status and message."""
+    fill_drive()
     image = user_file("image.img", RAW)
     linked = user_file("linked.img", RAW)
     os.link(linked, linked + ".2")
@@ -515,7 +498,7 @@ def refusal_rows():
     checked = user_file("checked.img", RAW)
     user_file("checked.img.sha256", b"%s  checked.img\n" % (b"0" * 64))
     see = " Run `imager list` to see the drives that may be written."
-    return [
+    for arguments, status, message, measured in [
         (YES + [image, "disk9"], 4, "There is no drive disk9." + see, False),
         (YES + [image, DRIVE + "s1"], 4, "%ss1 is a partition of %s: name the whole drive, %s." % (DRIVE, DRIVE, DRIVE), False),
         (YES + [image, "sdz9"], 4, "sdz9 is not a drive's name: name it as `imager list` shows it, e.g. disk4.", False),
@@ -532,14 +515,7 @@ def refusal_rows():
         (["write", "--user", USER, image, DRIVE], 2, "Nothing was written: there is no terminal to ask whether %s may be erased. Add --yes to write without asking." % DRIVE, False),
         (YES + ["--sha256", "ab" * 32, image, DRIVE], 3, image + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
         (YES + [checked, DRIVE], 3, checked + " does not match its SHA-256 checksum: it is damaged or not the image meant. Download it again; nothing was written.", True),
-    ]
-
-
-def case_refusals():
-    """Every refusal the imager can tell before writing ends before the image
-    is measured (the digest's, after it), with its own status and message."""
-    fill_drive()
-    for arguments, status, message, measured in refusal_rows():
+    ]:
         expect_refusal(imager(*arguments), status, message, measured)
 
 
@@ -684,8 +660,7 @@ HELD = []
 
 
 def open_on_drive_volume(_source=None):
-    """A file held open on the drive's volume (in HELD): the volume cannot be
-    unmounted."""
+    """Held open (in HELD), it keeps the drive's volume from being unmounted."""
     HELD.append(open("/Volumes/DRIVE/busy", "w"))
 
 
@@ -713,9 +688,8 @@ OPENSSL_CONF = "openssl.cnf"
 
 
 def plant_provider(_source):
-    """A configuration of the user's that has libcrypto load a library of
-    the user's as a provider; the library's constructor leaves a mark, which
-    must not be there after the session."""
+    """A configuration of the user's that has libcrypto load the user's library
+    as a provider; its constructor leaves a mark that must not be there."""
     library = os.path.join(HOME, "provider.so")
     subprocess.run(["install", "-o", USER, "-m", "0755",
                     os.path.join(BUILD, "constructor_mark.so"), library], check=True)
@@ -726,8 +700,7 @@ def plant_provider(_source):
 
 
 def xz_bomb():
-    """Zeros packed with a small dictionary under a header that asks for
-    1.5 GiB."""
+    """Zeros packed with a small dictionary under a header that asks for 1.5 GiB."""
     packer, zeros = lzma.LZMACompressor(preset=0), bytes(16 * MiB)
     packed = bytearray(b"".join(packer.compress(zeros) for _ in range(32)) + packer.flush())
     end = 12 + (packed[12] + 1) * 4 - 4  # the block header and its CRC32
@@ -738,8 +711,7 @@ def xz_bomb():
 
 
 def zip_lzma_bomb():
-    """A zip whose entry is packed with LZMA under properties that ask for a
-    3 GiB dictionary."""
+    """A zip entry packed with LZMA whose properties ask for a 3 GiB dictionary."""
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_LZMA) as archive:
         archive.writestr("disk.img", bytes(16 * MiB))
@@ -774,15 +746,12 @@ WRITE_FAILED = "Writing failed. Check the connection and free space."
 def run_row(stage, message=None, form="raw", size=IMAGE_BYTES, image=None, directory=None,
             faults=None, prepare=None, uid=UID, listener=None, reached=None, peak=False,
             **options):
-    """One session and how it ends: `stage` and `message` of the closing
-    event (stage None: it cannot be delivered). `form` packs the image of
-    `size` bytes (a function: computed in the sandbox), in `directory` (the
-    user's home by default), unless `image` makes the file; `faults` go to the
-    stand-in disk utility, `prepare` acts on the source after the request is
-    made (what it returns, if anything, is called after the session), `uid`
-    is the request's user and `listener` the channel's (`uid` by default);
-    `options` go to Imager.run. `reached` names the pass a fault
-    drive cuts short; `peak` bounds the writer's memory."""
+    """One session ending in `stage` and `message` (stage None: undeliverable).
+    `size` may be computed in the sandbox; `image` makes the file instead of
+    `form`. `prepare` acts on the source after the request is made; what it
+    returns is called after the session. `listener` owns the channel (`uid`
+    by default); `reached` names the pass a fault drive cuts short; `peak`
+    bounds the writer's memory; `options` go to Imager.run."""
     if faults:
         set_faults(faults)
     if directory:
@@ -836,8 +805,7 @@ CASES = {
     **{"success." + form: row("complete", form=form) for form in PACKERS},
     # Refusals: the job ends before the drive is written.
     "unknown-user": row("error", "Unknown user.", uid=60999),
-    # A channel whose listener is not the request's user is told so in its
-    # only line.
+    # A channel whose listener is not the request's user is told so in its only line.
     "foreign-channel.user": row("error", "Invalid Imager channel owner.", listener=UID + 1),
     "foreign-channel.root": row("error", "Invalid Imager channel owner.", listener=0),
     "replaced-drive": row("error", CHANGED, prepare=replug),
@@ -848,9 +816,8 @@ CASES = {
     "drive-held": row("error", LOCKED, prepare=lambda _: functools.partial(os.close, exclusive())),
     "drive-too-small": row("error", "The drive is too small or its geometry is unknown.",
                            size=lambda: drive_size() + 4096),
-    # An image that would make its decoder ask for gigabytes is refused in
-    # the inspection pass, before that is decoded, and the writer never
-    # grows anywhere near that.
+    # An image whose decoder would ask for gigabytes is refused in the inspection
+    # pass, before it is decoded: the writer never grows anywhere near that.
     "xz-bomb": row("error", "The xz image needs a dictionary larger than 64 MiB.",
                    image=xz_bomb, size=MiB, peak=True),
     "zip-lzma-bomb": row("error", "The zip image's entries must be stored or deflated.",
@@ -871,12 +838,11 @@ CASES = {
                                  os.environ.update(OPENSSL_CONF=os.path.join(HOME, OPENSSL_CONF))),
     "inherited-timers": row("complete", setup=armed_timers),
     "working-directory-on-drive": row("complete", setup=lambda: os.chdir("/Volumes/DRIVE")),
-    # An Imager that closes the channel and stops listening once the writing
-    # begins, or keeps it open and pings but reads nothing after the first
-    # event: once the socket buffer is full, an event cannot be sent within
-    # 3 s, which ends the job. A raw image sends five events per MiB (two
-    # re-hashes, the inspection, the write and the read-back): a quarter more
-    # than the buffer holds.
+    # An Imager that stops listening once the writing begins, or pings but reads
+    # nothing after the first event: once the socket buffer is full, an event
+    # cannot be sent within 3 s, which ends the job. A raw image sends five
+    # events per MiB (two re-hashes, the inspection, the write and the
+    # read-back): a quarter more than the buffer holds.
     "imager-gone": row(None, size=3 * MiB, close_after="writing"),
     "imager-stops-reading": row(None, stop_reading=True,
                                 size=lambda: (events_a_channel_holds() // 4 + 1) * MiB),
@@ -898,7 +864,7 @@ def main():
     TRACE = "--untraced" not in arguments
     BUILD = os.path.abspath(arguments[arguments.index("--build") + 1])
     try:
-        CASES[arguments[-1]]()
+        CASES[re.sub(r"\.(512|4096)$", "", arguments[-1])]()  # one row for both sector sizes
         expect_nothing_left()
     except CaseFailed as failure:
         sys.exit("FAILED: %s" % failure)
