@@ -9,8 +9,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "helpers/outcome.h"
 #include "helpers/temp_dir.h"
-#include "records/imager_error.h"
 
 namespace {
 
@@ -20,11 +20,8 @@ const std::string kFffd = "\xEF\xBF\xBD";
 
 // Standard output on success, otherwise "error: " and the error's text.
 std::string outcome(const std::string& script, int64_t limit = 1 << 20, double timeout = 15.0) {
-  try {
-    return Command::run("/bin/sh", {"-c", script}, timeout, limit);
-  } catch (const ImagerError& error) {
-    return std::string("error: ") + error.what();
-  }
+  return outcomeOf([&] { return Command::run("/bin/sh", {"-c", script}, timeout, limit); },
+                   "error: ");
 }
 
 // A script printing `out` bytes on standard output and `err` on standard error.

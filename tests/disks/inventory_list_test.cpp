@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "disks/disk_inventory.h"
+#include "helpers/outcome.h"
 #include "helpers/sandbox_drive.h"
 #include "helpers/temp_dir.h"
 
@@ -25,11 +26,7 @@ void setFaults(const json& faults) {
 
 // The listing as JSON text, or "error: " and the message.
 std::string listing(const std::vector<std::string>& extraPaths = {}) {
-  try {
-    return json(DiskInventory::list(extraPaths)).dump();
-  } catch (const std::exception& error) {
-    return std::string("error: ") + error.what();
-  }
+  return outcomeOf([&] { return json(DiskInventory::list(extraPaths)).dump(); }, "error: ");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "helpers/outcome.h"
 #include "helpers/plist_text.h"
 #include "records/imager_error.h"
 
@@ -41,11 +42,8 @@ std::string joined(const std::set<std::string>& disks) {
 }
 
 std::string storesOutcome(const json& volume) {
-  try {
-    return joined(DiskInventory::physicalStores(diskInfo(volume), lookup));
-  } catch (const ImagerError& error) {
-    return std::string("error: ") + error.what();
-  }
+  return outcomeOf([&] { return joined(DiskInventory::physicalStores(diskInfo(volume), lookup)); },
+                   "error: ");
 }
 
 json stores(json elements) { return {{"APFSPhysicalStores", std::move(elements)}}; }
@@ -103,10 +101,6 @@ TEST(PhysicalStores, YieldsTheWholeDisksBehindAVolume) {
 }
 
 TEST(ProtectedDisks, NoPathsProtectNothingAndAreRefused) {
-  try {
-    DiskInventory::protectedDisks({}, -1, "/nonexistent/diskutil");
-    ADD_FAILURE() << "accepted";
-  } catch (const ImagerError& error) {
-    EXPECT_STREQ(error.what(), "System disk protection is unavailable.");
-  }
+  EXPECT_EQ(outcomeOf([] { DiskInventory::protectedDisks({}, -1, "/nonexistent/diskutil"); }),
+            "System disk protection is unavailable.");
 }

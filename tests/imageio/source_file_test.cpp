@@ -14,8 +14,8 @@
 #include <fstream>
 #include <thread>
 
+#include "helpers/outcome.h"
 #include "helpers/temp_dir.h"
-#include "records/imager_error.h"
 #include "support/unique_fd.h"
 
 namespace {
@@ -27,12 +27,7 @@ constexpr char kNotPlain[] = "The image must be an unlocked regular file owned b
 // writer or a lock held elsewhere must not make it wait: the test would hang.
 std::string refusal(const std::string& path, std::optional<uint32_t> owner = 0,
                     bool writable = false) {
-  try {
-    SourceFile source(path, owner, writable);
-    return "";
-  } catch (const ImagerError& error) {
-    return error.what();
-  }
+  return outcomeOf([&] { SourceFile(path, owner, writable); });
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "records/imager_error.h"
+#include "helpers/outcome.h"
 #include "session/writer_main.h"
 #include "support/unique_fd.h"
 
@@ -36,15 +36,6 @@ struct Channel {
   }
 };
 
-std::string sendOutcome(int fd, const WriteEvent& event) {
-  try {
-    WriterMain::event(fd, event);
-    return "sent";
-  } catch (const ImagerError& error) {
-    return error.what();
-  }
-}
-
 }  // namespace
 
 // Line feeds, carriage returns and other controls in a message are escaped:
@@ -72,7 +63,7 @@ TEST(Event, SendsEachEventAsOneCompactLine) {
                nlohmann::json::exception);
   EXPECT_EQ(channel.received(), "");
   // An Imager gone or not reading: the e2e cases.
-  EXPECT_EQ(sendOutcome(-1, events[1]), "Imager disconnected. Writing stopped.");
+  EXPECT_EQ(outcomeOf([&] { WriterMain::event(-1, events[1]); }), "Imager disconnected. Writing stopped.");
 }
 
 // A line far larger than the socket buffer goes out in many partial sends
@@ -90,7 +81,7 @@ TEST(Event, DeliversALongLineToASlowReader) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  EXPECT_EQ(sendOutcome(channel.writer.get(), big), "sent");
+  EXPECT_EQ(outcomeOf([&] { WriterMain::event(channel.writer.get(), big); }), "");
   reader.join();
   EXPECT_EQ(bytes, big.encode() + "\n");
 }
