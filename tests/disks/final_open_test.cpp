@@ -25,12 +25,11 @@ namespace {
 struct Node {
   mode_t type;
   dev_t device;
+  bool place(const std::string& path) const {
+    if (type == S_IFLNK) return symlink(sandbox("DEVICE").c_str(), path.c_str()) == 0;
+    return type == 0 || mknod(path.c_str(), type | 0600, device) == 0;
+  }
 };
-
-bool place(const std::string& path, const Node& node) {
-  if (node.type == S_IFLNK) return symlink(sandbox("DEVICE").c_str(), path.c_str()) == 0;
-  return node.type == 0 || mknod(path.c_str(), node.type | 0600, node.device) == 0;
-}
 
 const std::string kLocked = "Cannot lock the drive. Close apps using it, reconnect it and retry.";
 const std::string kChanged = "Final device identity or capacity changed.";
@@ -93,7 +92,7 @@ TEST(FinalOpen, OpensTheConfirmedDriveAndNothingElse) {
   const std::string saved = node + ".saved";
   for (const Case& c : cases) {
     ASSERT_EQ(rename(node.c_str(), saved.c_str()), 0);
-    ASSERT_TRUE(place(node, c.node)) << c.name;
+    ASSERT_TRUE(c.node.place(node)) << c.name;
     EXPECT_EQ(finalOpen(c.target), c.expected) << c.name;
     unlink(node.c_str());
     ASSERT_EQ(rename(saved.c_str(), node.c_str()), 0);

@@ -11,6 +11,7 @@
 #include "disks/candidate.h"
 #include "disks/command.h"
 #include "disks/protected_disks.h"
+#include "helpers/outcome.h"
 #include "helpers/temp_dir.h"
 
 namespace {
@@ -57,14 +58,15 @@ disk "$virtual" loop0 7:0 2097152 287
 attributes "$disk/loop" backing_file=/media/stick/os.img
 disk "$virtual" zram0 252:0 2097152 288
 mkdir -p "$fake/fs/btrfs/5a7e/devices"
-for member in sdb1 sda1; do ln -s "$(seen "$(dir_of $member)")" "$fake/fs/btrfs/5a7e/devices/$member"; done
+for member in sdb1 sda1; do
+  ln -s "$(seen "$(dir_of $member)")" "$fake/fs/btrfs/5a7e/devices/$member"
+done
 )sh";
 
 // One machine, its mounts and swap.
 struct Machine {
   TempDir dir;
   KernelView view;
-  std::map<std::string, dev_t> nodes;
 
   Machine() {
     Command::run("/bin/bash",
@@ -82,7 +84,7 @@ struct Machine {
         "7 1 7:0 / /media/os rw - ext4 /dev/loop0 ro\n"
         "8 1 0:55 / /media/net rw - fuse.sshfs host:/ rw\n";
     view.swaps = "Filename\tType\tSize\tUsed\tPriority\n/dev/sdt1 partition 1048572 0 -2\n";
-    view.mountIdOf = [this](const std::string& path) -> std::optional<uint64_t> {
+    view.mountIdOf = [](const std::string& path) -> std::optional<uint64_t> {
       const std::pair<const char*, uint64_t> mounts[] = {
           {"/tmp", 2}, {"/srv", 3}, {"/data", 4}, {"/merged", 5}, {"/media/stick", 6},
           {"/media/os", 7}, {"/media/net", 8}};
@@ -90,12 +92,12 @@ struct Machine {
         if (path.rfind(point, 0) == 0) return id;
       return 1;
     };
-    nodes = {{"/dev/sdb1", makedev(8, 81)}, {"/dev/sdt1", makedev(65, 33)},
-             {"/dev/sdz", makedev(8, 64)}};
-    view.nodeDevice = [this](const std::string& path) -> std::optional<dev_t> {
-      const auto found = nodes.find(path);
-      if (found == nodes.end()) return std::nullopt;
-      return found->second;
+    view.nodeDevice = [](const std::string& path) -> std::optional<dev_t> {
+      const std::map<std::string, dev_t> nodes = {{"/dev/sdb1", makedev(8, 81)},
+                                                 {"/dev/sdt1", makedev(65, 33)},
+                                                 {"/dev/sdz", makedev(8, 64)}};
+      if (!nodes.contains(path)) return std::nullopt;
+      return nodes.at(path);
     };
   }
 };
@@ -140,14 +142,12 @@ TEST(DiskUtility, WalksProtectedPathsDownToPhysicalDisks) {
   const DiskUtility utility(machine.view);
   const DiskLookup lookup = [&](const std::string& what) { return DiskInfo::parse(utility.info(what)); };
   const auto disksOf = [&](const std::string& path) {
-    try {
+    return outcomeOf([&] {
       std::string out;
       for (const std::string& disk : DiskInventory::physicalStores(lookup(path), lookup))
         out += (out.empty() ? "" : " ") + disk;
       return out;
-    } catch (const std::exception& error) {
-      return std::string("error: ") + error.what();
-    }
+    }, "error: ");
   };
   const struct {
     const char* path;

@@ -33,11 +33,9 @@ import zlib
 
 MiB = 1 << 20
 FILL = 0xA5
-DRIVE = os.environ.get("SANDBOX_DISK", "")
-USER = os.environ.get("SANDBOX_USER", "")
+DRIVE, USER, HOME, DEVICE = (os.environ.get("SANDBOX_" + name, "")
+                              for name in ("DISK", "USER", "HOME", "DEVICE"))
 UID = int(os.environ.get("SANDBOX_UID", "0"))
-HOME = os.environ.get("SANDBOX_HOME", "")
-DEVICE = os.environ.get("SANDBOX_DEVICE", "")
 CHANGED = "The selected drive changed, is protected or was disconnected. Select it again."
 TIMED_OUT = "System query timed out or returned too much data."
 LOCKED = "Cannot lock the drive. Close apps using it, reconnect it and retry."

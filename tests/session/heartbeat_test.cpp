@@ -14,20 +14,17 @@ namespace {
 
 const Clock::time_point kStart = Clock::time_point() + 1h;
 
-// One read of the channel: its bytes, or nothing (-1) or the end (0).
+// One read of the channel, `after` the start: its bytes, or nothing (-1) or
+// the end (0).
 struct Read {
-  Read(const char* text) : bytes(text), received(static_cast<ssize_t>(bytes.size())) {}
-  Read(std::string text) : bytes(std::move(text)), received(static_cast<ssize_t>(bytes.size())) {}
-  Read(int result) : received(result) {}
+  Read(const char* text, Clock::duration at = 0s) : Read(std::string(text), at) {}
+  Read(std::string text, Clock::duration at = 0s)
+      : bytes(std::move(text)), received(static_cast<ssize_t>(bytes.size())), after(at) {}
+  Read(int result, Clock::duration at = 0s) : received(result), after(at) {}
   std::string bytes;
   ssize_t received;
-  Clock::duration after = 0s;  // since the start
+  Clock::duration after;
 };
-
-Read at(Read read, Clock::duration after) {
-  read.after = after;
-  return read;
-}
 
 }  // namespace
 
@@ -51,12 +48,12 @@ TEST(Heartbeat, TakesOnlyPingLinesWithinItsLimits) {
       {"an empty line", {"ping\n\n"}, true, ""},
       {"1024 bytes pending", {kilobyte}, false, kilobyte},
       {"1025 bytes pending", {kilobyte, "p"}, true, kilobyte + "p"},
-      {"ten silent seconds", {at(-1, 10s)}, false, ""},
-      {"a millisecond more", {at(-1, 10s + 1ms)}, true, ""},
-      {"a ping renews the lease", {at("ping\n", 9s), at(-1, 19s)}, false, ""},
+      {"ten silent seconds", {{-1, 10s}}, false, ""},
+      {"a millisecond more", {{-1, 10s + 1ms}}, true, ""},
+      {"a ping renews the lease", {{"ping\n", 9s}, {-1, 19s}}, false, ""},
       {"a split ping counts at its line feed",
-       {at("pi", 9s), at("ng\n", 9500ms), at(-1, 19500ms)}, false, ""},
-      {"half a ping does not", {at("pi", 9s), at(-1, 10s + 1ms)}, true, "pi"},
+       {{"pi", 9s}, {"ng\n", 9500ms}, {-1, 19500ms}}, false, ""},
+      {"half a ping does not", {{"pi", 9s}, {-1, 10s + 1ms}}, true, "pi"},
   };
   for (const auto& c : cases) {
     Heartbeat::Lease lease{"", kStart};
