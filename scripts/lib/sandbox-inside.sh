@@ -104,6 +104,10 @@ make_devices() {
     mount --bind "/dev/$name" "$dev/$name"
   done
   ln -s /proc/self/fd "$dev/fd"
+  # Terminals of its own, for a person at the keyboard.
+  mkdir "$dev/pts"
+  mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 sandbox-pts "$dev/pts"
+  ln -s pts/ptmx "$dev/ptmx"
   device_node "$dev/${device#/dev/}" "$device"
 }
 

@@ -18,6 +18,7 @@ import io
 import json
 import lzma
 import os
+import pty
 import random
 import re
 import select
@@ -39,8 +40,6 @@ UID = int(os.environ.get("SANDBOX_UID", "0"))
 CHANGED = "The selected drive changed, is protected or was disconnected. Select it again."
 TIMED_OUT = "System query timed out or returned too much data."
 LOCKED = "Cannot lock the drive. Close apps using it, reconnect it and retry."
-CLOSING = ("complete", "error", "cancelled")
-BEFORE_WRITING = ("checking", "inspecting")
 TRACE = True  # hold the writer at its exit to see its descriptors
 BUILD = ""  # where the programs were built
 # 3 MiB and 2.5 KiB: whole 512-byte sectors, as an image must be, with a
@@ -253,7 +252,7 @@ class Writer:
                                                   "message": self.request["nonce"]},
               "first event " + self.describe())
         last = self.events[-1]
-        check((last["stage"] not in CLOSING) if stage is None else
+        check((last["stage"] not in ("complete", "error", "cancelled")) if stage is None else
               (last["stage"] == stage and last.get("message") == message),
               "closing event, expected %s %r: %s" % (stage, message, self.describe()))
 
@@ -382,7 +381,8 @@ YES = ["write", "--yes", "--user", USER]
 def case_imager():
     """The real imager as a person sees it: the drive table (JSON lines for
     programs), a refusal for want of administrator rights, the writer's message
-    on failure, and named stages and a summary without control characters."""
+    on failure, the question at a terminal, and named stages and a summary
+    without control characters."""
     raw = raw_image(IMAGE_BYTES)
     source = pack(raw, "xz")
     fill_drive()
@@ -412,6 +412,24 @@ def case_imager():
     check(run.stderr.endswith("Failed: The disk utility failed without giving a reason: reconnect "
                               "the drive and try again.\n"), "an empty reason: %r" % run.stderr)
     set_faults({})
+
+    # At a terminal it asks before erasing, and redraws its progress in place.
+    for reply, status, shown, last in ((b"n", 1, b"[y/N]", b"imager: Nothing was written."),
+                                       (b"y", 0, b"\x1b[K", b"verified.")):
+        pid, terminal = pty.fork()
+        if pid == 0:
+            os.execvp("imager", ["imager", "write", "--user", USER, source, DRIVE])
+        output = b""
+        with contextlib.suppress(OSError):  # EIO once the imager has gone
+            while data := os.read(terminal, 4096):
+                output += data
+                if output.endswith(b"Continue? [y/N] "):
+                    os.write(terminal, reply + b"\n")
+        os.close(terminal)
+        ended = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+        check(ended == status and shown in output and output.rstrip().endswith(last),
+              "%r: %d %r" % (reply, ended, output[-300:]))
+        check_drive(b"" if status else raw)
 
     # By the kernel's name for it, as a Linux user knows the drive.
     run = imager(*YES, source, "sdz")
@@ -783,7 +801,7 @@ def run_row(stage, message=None, form="raw", size=IMAGE_BYTES, image=None, direc
         check(progress and progress[-1] == reached_bytes,
               "%s reached %s, expected %d" % (reached, progress[-1:], reached_bytes))
     elif stage:
-        stages = [e["stage"] for e in session.events if e["stage"] not in BEFORE_WRITING]
+        stages = [e["stage"] for e in session.events if e["stage"] not in ("checking", "inspecting")]
         check(stages == ["connected"] * (listener is None) + [stage],
               "stages before the end: " + session.describe())
         check_drive()
