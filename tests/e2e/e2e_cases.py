@@ -135,6 +135,13 @@ def check_drive(raw=b""):
           "the drive changed beyond byte %d" % padded)
 
 
+def inspection(source, raw):
+    with open(source, "rb") as f:
+        stored = f.read()
+    return {"bytes": len(stored), "sha256": hashlib.sha256(stored).hexdigest(),
+            "expanded": len(raw), "expandedSHA256": hashlib.sha256(raw).hexdigest()}
+
+
 def exclusive(device=DEVICE):
     return os.open(device, os.O_RDONLY | os.O_EXCL | os.O_CLOEXEC)
 
@@ -280,12 +287,9 @@ class Imager:
             os.setegid(0)
 
     def request(self, source, raw, **changes):
-        with open(source, "rb") as f:
-            stored = f.read()
-        inspected = {"bytes": len(stored), "sha256": hashlib.sha256(stored).hexdigest(),
-                     "expanded": len(raw), "expandedSHA256": hashlib.sha256(raw).hexdigest()}
-        return {"version": 1, "source": source, "inspection": inspected, "target": target(),
-                "uid": UID, "socket": self.path, "nonce": str(uuid.uuid4()).upper(), **changes}
+        return {"version": 1, "source": source, "inspection": inspection(source, raw),
+                "target": target(), "uid": UID, "socket": self.path,
+                "nonce": str(uuid.uuid4()).upper(), **changes}
 
     def run(self, request, ping=True, close_after=None, stop_reading=False, setup=None):
         """`close_after`: at that stage's first event, close the channel and
@@ -395,6 +399,8 @@ def case_imager():
     listed = imager("list", "--json", user=USER).stdout
     check([json.loads(line) for line in listed.splitlines()] == [target()],
           "imager list --json: %r" % listed)
+    inspected = imager("inspect", "--json", source, user=USER).stdout
+    check(json.loads(inspected) == inspection(source, raw), "imager inspect: %r" % inspected)
 
     # No sudo to be had without a terminal, or none at all.
     run = imager("write", source, DRIVE, user=USER)
