@@ -58,9 +58,8 @@ disk "$virtual" loop0 7:0 2097152 287
 attributes "$disk/loop" backing_file=/media/stick/os.img
 disk "$virtual" zram0 252:0 2097152 288
 mkdir -p "$fake/fs/btrfs/5a7e/devices"
-for member in sdb1 sda1; do
-  ln -s "$(seen "$(dir_of $member)")" "$fake/fs/btrfs/5a7e/devices/$member"
-done
+ln -s "$(seen "$(dir_of sdb1)")" "$fake/fs/btrfs/5a7e/devices/sdb1"
+ln -s "$(seen "$(dir_of sda1)")" "$fake/fs/btrfs/5a7e/devices/sda1"
 )sh";
 
 // One machine, its mounts and swap.

@@ -124,8 +124,7 @@ def drive_bytes(length, device=DEVICE):
 
 
 def check_drive(raw=b""):
-    """The drive holds `raw`, its last block padded with zeros, and the
-    filling beyond; with no `raw`, it is unchanged."""
+    """The drive holds `raw` padded with zeros to a block, then the filling."""
     block = sector_size()
     padded = -(-len(raw) // block) * block
     held = drive_bytes(padded + MiB)
@@ -422,9 +421,10 @@ def case_imager():
     # At a terminal it asks before erasing, and redraws its progress in place.
     for reply, status, shown, last in ((b"n", 1, b"[y/N]", b"imager: Nothing was written."),
                                        (b"y", 0, b"\x1b[K", b"verified.")):
-        pid, terminal = pty.fork()
-        if pid == 0:
-            os.execvp("imager", ["imager", "write", "--user", USER, source, DRIVE])
+        terminal, keyboard = pty.openpty()
+        process = subprocess.Popen(["imager", "write", "--user", USER, source, DRIVE],
+                                   stdin=keyboard, stdout=keyboard, stderr=keyboard)
+        os.close(keyboard)
         output = b""
         with contextlib.suppress(OSError):  # EIO once the imager has gone
             while data := os.read(terminal, 4096):
@@ -432,7 +432,7 @@ def case_imager():
                 if output.endswith(b"Continue? [y/N] "):
                     os.write(terminal, reply + b"\n")
         os.close(terminal)
-        ended = os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+        ended = process.wait(60)
         check(ended == status and shown in output and output.rstrip().endswith(last),
               "%r: %d %r" % (reply, ended, output[-300:]))
         check_drive(b"" if status else raw)

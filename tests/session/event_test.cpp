@@ -63,7 +63,8 @@ TEST(Event, SendsEachEventAsOneCompactLine) {
                nlohmann::json::exception);
   EXPECT_EQ(channel.received(), "");
   // An Imager gone or not reading: the e2e cases.
-  EXPECT_EQ(outcomeOf([&] { WriterMain::event(-1, events[1]); }), "Imager disconnected. Writing stopped.");
+  EXPECT_EQ(outcomeOf([&] { WriterMain::event(-1, events[1]); }),
+            "Imager disconnected. Writing stopped.");
 }
 
 // A line far larger than the socket buffer goes out in many partial sends
